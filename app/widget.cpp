@@ -1,0 +1,123 @@
+#include "widget.h"
+#include "ui_widget.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QLineEdit>
+#include <QModbusRtuSerialMaster>
+#include <QSerialPort>
+#include <QTimer>
+
+qint32 g_chnum = 0;
+qint32 g_boteErr = 0;
+
+namespace {
+
+template<typename T>
+QVector<T *> channelControls(const QWidget *window, const QString &firstName, const QString &pattern)
+{
+    QVector<T *> controls;
+    controls.reserve(22);
+    for (int channel = 1; channel <= 22; ++channel) {
+        const QString name = channel == 1 && !firstName.isEmpty() ? firstName : pattern.arg(channel);
+        controls.append(window->findChild<T *>(name));
+    }
+    return controls;
+}
+
+} // namespace
+
+Widget::Widget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::Widget)
+    , m_timer(nullptr)
+    , m_clickCount(0)
+    , m_serialPort(nullptr)
+    , m_modbusDevice(nullptr)
+{
+    ui->setupUi(this);
+
+    // The form builds the measured-value grid inside a fixed-size container;
+    // giving the grid to the group box lets it follow the window's width.
+    ui->groupBox_3->setLayout(ui->gridLayout_3);
+
+    m_serialPort = new QSerialPort;
+
+    // The form's caption starts with a blank; the console logic compares the
+    // caption exactly, so the bare text must be in place before any of it runs.
+    ui->debugBt->setText(QStringLiteral("开始调试"));
+    ui->tabWidget->setCurrentIndex(0);
+
+    refreshPortList();
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &Widget::timeOut1S);
+
+    m_modbusDevice = new QModbusRtuSerialMaster(this);
+    connect(m_modbusDevice, &QModbusDevice::stateChanged, this, &Widget::onStateChanged);
+    connect(m_modbusDevice, &QModbusDevice::errorOccurred, this, &Widget::onModbusError);
+
+    enterIdleMode();
+
+    m_valueEdits = channelControls<QLineEdit>(this, QStringLiteral("ch1LineE"), QStringLiteral("ch%1LineEdit"));
+    m_scEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_sc%1"));
+    m_pslEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psl%1"));
+    m_pshEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psh%1"));
+    m_snCombos = channelControls<QComboBox>(this, QString(), QStringLiteral("m_sn%1"));
+
+    ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
+
+    startPortWatch();
+}
+
+Widget::~Widget()
+{
+    delete ui;
+    delete m_serialPort;
+}
+
+void Widget::enterIdleMode()
+{
+    qDebug() << "8";
+
+    ui->serialPortCombo->setEnabled(true);
+    ui->baudRateCombo->setEnabled(true);
+    ui->jiaoyanCombo->setEnabled(true);
+    ui->stopbitCombo->setEnabled(true);
+
+    ui->debugBt->setEnabled(false);
+    ui->pushButton->setEnabled(true);
+    ui->pushButton_2->setEnabled(false);
+    ui->pushButton_3->setEnabled(false);
+
+    m_timer->stop();
+
+    if (ui->debugBt->text() == QStringLiteral("停止调试")) {
+        ui->debugBt->setText(QStringLiteral("开始调试"));
+        m_serialPort->close();
+    }
+}
+
+void Widget::enterConnectedMode()
+{
+    ui->serialPortCombo->setEnabled(false);
+    ui->baudRateCombo->setEnabled(false);
+    ui->jiaoyanCombo->setEnabled(false);
+    ui->stopbitCombo->setEnabled(false);
+
+    ui->debugBt->setEnabled(true);
+    ui->pushButton->setEnabled(false);
+    ui->pushButton_2->setEnabled(true);
+    ui->pushButton_3->setEnabled(true);
+
+    m_timer->start(1000);
+
+    on_readBt_clicked();
+}
+
+void Widget::stop_debug()
+{
+    enterIdleMode();
+    enterConnectedMode();
+}

@@ -1,0 +1,103 @@
+#ifndef METERCONFIG_WIDGET_H
+#define METERCONFIG_WIDGET_H
+
+// Where the slots of Widget live, and the pure units they call:
+//
+//   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
+//   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
+//                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher
+//   link/poll.cpp          timeOut1S, readReady (RegisterCodec)
+//   link/writepath.cpp     write_slot
+//   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec)
+//   params/channeltables.cpp on_readChBt_clicked, on_writeChBt_clicked, on_copyChBt_clicked,
+//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec)
+//   console/console.cpp    on_debugBt_clicked, debug_start, readDate (ConsoleTextDecoder),
+//                          on_sendBt_clicked, on_clearBt_clicked, on_pushButton_4_clicked
+//   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
+
+#include "globals.h"
+
+#include <QPointer>
+#include <QVector>
+#include <QWidget>
+
+class QComboBox;
+class QLineEdit;
+class QModbusReply;
+class QModbusRtuSerialMaster;
+class QSerialPort;
+class QTimer;
+class ConsoleTextDecoder;
+class PortWatcher;
+
+namespace Ui {
+class Widget;
+}
+
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+protected:
+    bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
+
+private slots:
+    // The order below is the meta-method order; names are wired by name.
+    void on_pushButton_clicked();
+    void write_slot(int addr, int dat);
+    void on_pushButton_2_clicked();
+    void timeOut1S();
+    void onStateChanged(int state);
+    void readReady();
+    void readReady_sc();
+    void readReady_sys();
+    void readReady_psl();
+    void readReady_psh();
+    void readReady_sn();
+    void on_pushButton_4_clicked();
+    void on_readBt_clicked();
+    void on_writeBt_clicked();
+    void on_readChBt_clicked();
+    void on_writeChBt_clicked();
+    void on_copyChBt_clicked();
+    void on_debugBt_clicked();
+    void stop_debug();
+    void readDate();
+    void on_sendBt_clicked();
+    void debug_start();
+    void on_clearBt_clicked();
+    void on_pushButton_3_clicked();
+
+private:
+    void enterIdleMode();
+    void enterConnectedMode();
+    void refreshPortList();
+    void startPortWatch();
+
+    // Device arrival and removal, from nativeEvent on Windows or the port watcher elsewhere.
+    void onPortArrived();
+    void onPortRemoved(const QString &portName);
+    void onModbusError();
+    bool isConnected() const;
+
+    Ui::Widget *ui;
+    QVector<QLineEdit *> m_valueEdits;
+    QVector<QLineEdit *> m_scEdits;
+    QVector<QComboBox *> m_snCombos;
+    QVector<QLineEdit *> m_pslEdits;
+    QVector<QLineEdit *> m_pshEdits;
+    QTimer *m_timer;
+    quint8 m_clickCount;
+    QSerialPort *m_serialPort;
+    QModbusRtuSerialMaster *m_modbusDevice;
+
+    // The poll still waiting for its reply; a tick never queues a second one behind it.
+    QPointer<QModbusReply> m_pollReply;
+    PortWatcher *m_portWatcher = nullptr;
+};
+
+#endif // METERCONFIG_WIDGET_H
