@@ -17,12 +17,14 @@
 
 #include "globals.h"
 
+#include <QModbusDevice>
 #include <QPointer>
 #include <QVector>
 #include <QWidget>
 
 class QComboBox;
 class QLineEdit;
+class QModbusDataUnit;
 class QModbusReply;
 class QModbusRtuSerialMaster;
 class QSerialPort;
@@ -37,6 +39,7 @@ class Widget;
 class Widget : public QWidget
 {
     Q_OBJECT
+    friend class TestAccess;
 
 public:
     explicit Widget(QWidget *parent = nullptr);
@@ -81,8 +84,13 @@ private:
     // Device arrival and removal, from nativeEvent on Windows or the port watcher elsewhere.
     void onPortArrived();
     void onPortRemoved(const QString &portName);
-    void onModbusError();
+    void onModbusError(QModbusDevice::Error error);
+    void watchLinkPort();
+    void dropBrokenLink();
     bool isConnected() const;
+    int channelTableServer() const;
+    // Writes are never confirmed to the operator; the reply is only released.
+    void sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress);
 
     Ui::Widget *ui;
     QVector<QLineEdit *> m_valueEdits;
@@ -98,6 +106,7 @@ private:
     // The poll still waiting for its reply; a tick never queues a second one behind it.
     QPointer<QModbusReply> m_pollReply;
     PortWatcher *m_portWatcher = nullptr;
+    QSerialPort *m_watchedLinkPort = nullptr;
 };
 
 #endif // METERCONFIG_WIDGET_H

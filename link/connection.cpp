@@ -1,13 +1,81 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "devicechange.h"
 #include "portlist.h"
+#include "portwatcher.h"
 
+#include <QMessageBox>
+#include <QModbusRtuSerialMaster>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 
-void Widget::on_pushButton_clicked() {}
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
-void Widget::on_pushButton_2_clicked() {}
+namespace {
+
+QSerialPort::Parity parityForIndex(int index)
+{
+    switch (index) {
+    case 0:
+        return QSerialPort::NoParity;
+    case 1:
+        return QSerialPort::OddParity;
+    default:
+        return QSerialPort::EvenParity;
+    }
+}
+
+// "1位" and "2位": the count is the number the text begins with.
+int stopBitsFromText(const QString &text)
+{
+    return text.startsWith(QLatin1Char('2')) ? QSerialPort::TwoStop : QSerialPort::OneStop;
+}
+
+} // namespace
+
+bool Widget::isConnected() const
+{
+    return m_modbusDevice->state() == QModbusDevice::ConnectedState;
+}
+
+void Widget::on_pushButton_clicked()
+{
+    if (isConnected())
+        return;
+
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
+                                           ui->serialPortCombo->currentText());
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
+                                           ui->baudRateCombo->currentText().toInt());
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                           stopBitsFromText(ui->stopbitCombo->currentText()));
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter,
+                                           parityForIndex(ui->jiaoyanCombo->currentIndex()));
+    m_modbusDevice->setTimeout(500);
+    m_modbusDevice->setNumberOfRetries(2);
+
+    if (m_modbusDevice->connectDevice()) {
+        watchLinkPort();
+        enterConnectedMode();
+        return;
+    }
+
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("打开串口错误"));
+    box.setText(QStringLiteral("打开失败，串口可能被占用."));
+    box.exec();
+}
+
+void Widget::on_pushButton_2_clicked()
+{
+    enterIdleMode();
+    if (isConnected())
+        m_modbusDevice->disconnectDevice();
+}
 
 void Widget::onStateChanged(int state)
 {
@@ -30,23 +98,76 @@ void Widget::refreshPortList()
 bool Widget::nativeEvent(const QByteArray &eventType, void *message, long *result)
 {
     Q_UNUSED(eventType)
-    Q_UNUSED(message)
     Q_UNUSED(result)
+#ifdef Q_OS_WIN
+    const MSG *msg = static_cast<const MSG *>(message);
+    const DeviceChange::Event event
+        = DeviceChange::decode(msg->message, msg->wParam, reinterpret_cast<const void *>(msg->lParam));
+    if (event.kind == DeviceChange::Kind::Arrival)
+        onPortArrived();
+    else if (event.kind == DeviceChange::Kind::Removal)
+        onPortRemoved(event.portName);
+#else
+    Q_UNUSED(message)
+#endif
     return false;
 }
 
-void Widget::onPortArrived() {}
+void Widget::onPortArrived()
+{
+    const QString selected = ui->serialPortCombo->currentText();
+    refreshPortList();
+    ui->serialPortCombo->setCurrentText(selected);
+}
 
 void Widget::onPortRemoved(const QString &portName)
 {
-    Q_UNUSED(portName)
+    if (portName == ui->serialPortCombo->currentText())
+        on_pushButton_2_clicked();
+    onPortArrived();
 }
 
-void Widget::onModbusError() {}
-
-bool Widget::isConnected() const
+void Widget::startPortWatch()
 {
-    return false;
+#ifndef Q_OS_WIN
+    // Windows tells every top-level window about serial ports coming and
+    // going; elsewhere we have to watch for them ourselves.
+    m_portWatcher = new PortWatcher(this);
+    connect(m_portWatcher, &PortWatcher::portArrived, this, &Widget::onPortArrived);
+    connect(m_portWatcher, &PortWatcher::portRemoved, this, &Widget::onPortRemoved);
+    m_portWatcher->start();
+#endif
 }
 
-void Widget::startPortWatch() {}
+void Widget::watchLinkPort()
+{
+    // The client owns its serial port; a resource error there (adapter
+    // unplugged, line gone) otherwise leaves it "connected" with a request
+    // queue that never moves again.
+    auto *port = m_modbusDevice->findChild<QSerialPort *>();
+    if (port && port != m_watchedLinkPort) {
+        m_watchedLinkPort = port;
+        connect(port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+            if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                || error == QSerialPort::WriteError)
+                dropBrokenLink();
+        });
+    }
+}
+
+void Widget::onModbusError(QModbusDevice::Error error)
+{
+    // A timer inside the client may still report after the link was closed.
+    if (!isConnected())
+        return;
+    if (error == QModbusDevice::ConnectionError || error == QModbusDevice::ReadError
+        || error == QModbusDevice::WriteError)
+        dropBrokenLink();
+}
+
+void Widget::dropBrokenLink()
+{
+    if (!isConnected())
+        return;
+    on_pushButton_2_clicked();
+}

@@ -1,9 +1,54 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "registercodec.h"
+
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
+
 void Widget::timeOut1S()
 {
     m_clickCount = 0;
+
+    if (!isConnected())
+        return;
+
+    // A silent instrument holds a request for up to 1.5 s; sending one per
+    // tick regardless would grow the client's queue without bound.
+    if (m_pollReply && !m_pollReply->isFinished())
+        return;
+
+    QModbusDataUnit unit(QModbusDataUnit::InputRegisters, RegisterCodec::MeasuredValueStart,
+                         m_valueEdits.size());
+    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, RegisterCodec::FixedServerAddress);
+    if (!reply)
+        return;
+    if (reply->isFinished()) {
+        delete reply;
+        return;
+    }
+    m_pollReply = reply;
+    connect(reply, &QModbusReply::finished, this, &Widget::readReady);
 }
 
-void Widget::readReady() {}
+void Widget::readReady()
+{
+    auto *reply = qobject_cast<QModbusReply *>(sender());
+    if (!reply)
+        return;
+    if (reply->error() != QModbusDevice::NoError) {
+        reply->deleteLater();
+        return;
+    }
+
+    const QVector<quint16> words = reply->result().values();
+    ui->m_chnum->setText(QString::number(g_chnum));
+    for (int i = 0; i < words.size() && i < m_valueEdits.size(); ++i) {
+        if (i < g_chnum)
+            m_valueEdits.at(i)->setText(RegisterCodec::signedTenthsText(words.at(i)));
+        else
+            m_valueEdits.at(i)->clear();
+    }
+    reply->deleteLater();
+}

@@ -1,16 +1,158 @@
 #include "widget.h"
 #include "ui_widget.h"
 
-void Widget::on_readChBt_clicked() {}
+#include "registercodec.h"
 
-void Widget::on_writeChBt_clicked() {}
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
 
-void Widget::on_copyChBt_clicked() {}
+using namespace RegisterCodec;
 
-void Widget::readReady_sc() {}
+namespace {
 
-void Widget::readReady_psl() {}
+QVector<quint16> replyWords(QObject *sender, QModbusReply **replyOut)
+{
+    auto *reply = qobject_cast<QModbusReply *>(sender);
+    *replyOut = reply;
+    if (!reply || reply->error() != QModbusDevice::NoError)
+        return {};
+    return reply->result().values();
+}
 
-void Widget::readReady_psh() {}
+} // namespace
 
-void Widget::readReady_sn() {}
+int Widget::channelTableServer() const
+{
+    // Server 0 is every instrument on the bus: a slip in the address field
+    // must never rewrite all of them, so anything but 1-247 sends nothing.
+    return unicastAddress(ui->m_addrLineEdit->text());
+}
+
+void Widget::on_readChBt_clicked()
+{
+    if (!isConnected())
+        return;
+
+    struct Table
+    {
+        int start;
+        void (Widget::*decode)();
+    };
+    const Table tables[] = {
+        { CorrectionTableStart, &Widget::readReady_sc },
+        { RangeLowTableStart, &Widget::readReady_psl },
+        { RangeHighTableStart, &Widget::readReady_psh },
+        { SensorTypeTableStart, &Widget::readReady_sn },
+    };
+    for (const Table &table : tables) {
+        const int server = channelTableServer();
+        if (server == 0)
+            return;
+        QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, table.start, ChannelTableWords);
+        QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, server);
+        if (!reply)
+            continue;
+        if (reply->isFinished()) {
+            delete reply;
+            continue;
+        }
+        connect(reply, &QModbusReply::finished, this, table.decode);
+    }
+}
+
+void Widget::on_writeChBt_clicked()
+{
+    if (!isConnected())
+        return;
+
+    QVector<quint16> corrections;
+    QVector<quint16> lows;
+    QVector<quint16> highs;
+    QVector<quint16> sensors;
+    for (int i = 0; i < ChannelTableWriteWords; ++i) {
+        corrections << signedTenthsWord(m_scEdits.at(i)->text());
+        lows << signedIntegerWord(m_pslEdits.at(i)->text());
+        highs << signedIntegerWord(m_pshEdits.at(i)->text());
+        sensors << choiceWord(m_snCombos.at(i)->currentIndex());
+    }
+    const std::pair<int, const QVector<quint16> *> tables[] = {
+        { CorrectionTableStart, &corrections },
+        { RangeLowTableStart, &lows },
+        { RangeHighTableStart, &highs },
+        { SensorTypeTableStart, &sensors },
+    };
+    for (const auto &table : tables) {
+        const int server = channelTableServer();
+        if (server == 0)
+            return;
+        sendWriteAndForget(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, table.first, *table.second),
+                           server);
+    }
+}
+
+void Widget::on_copyChBt_clicked()
+{
+    for (int i = 1; i < ChannelRows; ++i) {
+        switch (ui->tabWidget_2->currentIndex()) {
+        case 0:
+            m_snCombos.at(i)->setCurrentIndex(m_snCombos.at(0)->currentIndex());
+            break;
+        case 1:
+            m_pslEdits.at(i)->setText(m_pslEdits.at(0)->text());
+            break;
+        case 2:
+            m_pshEdits.at(i)->setText(m_pshEdits.at(0)->text());
+            break;
+        case 3:
+            m_scEdits.at(i)->setText(m_scEdits.at(0)->text());
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void Widget::readReady_sc()
+{
+    QModbusReply *reply = nullptr;
+    const QVector<quint16> words = replyWords(sender(), &reply);
+    if (!reply)
+        return;
+    for (int i = 0; i < words.size() && i < m_scEdits.size(); ++i)
+        m_scEdits.at(i)->setText(signedTenthsText(words.at(i)));
+    reply->deleteLater();
+}
+
+void Widget::readReady_psl()
+{
+    QModbusReply *reply = nullptr;
+    const QVector<quint16> words = replyWords(sender(), &reply);
+    if (!reply)
+        return;
+    for (int i = 0; i < words.size() && i < m_pslEdits.size(); ++i)
+        m_pslEdits.at(i)->setText(signedIntegerText(words.at(i)));
+    reply->deleteLater();
+}
+
+void Widget::readReady_psh()
+{
+    QModbusReply *reply = nullptr;
+    const QVector<quint16> words = replyWords(sender(), &reply);
+    if (!reply)
+        return;
+    for (int i = 0; i < words.size() && i < m_pshEdits.size(); ++i)
+        m_pshEdits.at(i)->setText(signedIntegerText(words.at(i)));
+    reply->deleteLater();
+}
+
+void Widget::readReady_sn()
+{
+    QModbusReply *reply = nullptr;
+    const QVector<quint16> words = replyWords(sender(), &reply);
+    if (!reply)
+        return;
+    for (int i = 0; i < words.size() && i < m_snCombos.size(); ++i)
+        m_snCombos.at(i)->setCurrentIndex(choiceIndex(words.at(i), m_snCombos.at(i)->count()));
+    reply->deleteLater();
+}

@@ -1,8 +1,59 @@
 #include "widget.h"
 #include "ui_widget.h"
 
-void Widget::on_readBt_clicked() {}
+#include "registercodec.h"
 
-void Widget::on_writeBt_clicked() {}
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
 
-void Widget::readReady_sys() {}
+using namespace RegisterCodec;
+
+void Widget::on_readBt_clicked()
+{
+    // No state check: a closed client returns no reply, and that is all.
+    QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, SystemBlockStart, SystemBlockWords);
+    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, FixedServerAddress);
+    if (!reply)
+        return;
+    if (reply->isFinished()) {
+        delete reply;
+        return;
+    }
+    connect(reply, &QModbusReply::finished, this, &Widget::readReady_sys);
+}
+
+void Widget::readReady_sys()
+{
+    auto *reply = qobject_cast<QModbusReply *>(sender());
+    if (!reply)
+        return;
+    if (reply->error() != QModbusDevice::NoError) {
+        reply->deleteLater();
+        return;
+    }
+
+    const QVector<quint16> words = reply->result().values();
+    ui->m_addrLineEdit->setText(unsignedIntegerText(wordAt(words, InstrumentAddressWord)));
+    ui->m_baudCombo->setCurrentIndex(choiceIndex(wordAt(words, BaudRateWord), ui->m_baudCombo->count()));
+    ui->m_stopbitComboBox->setCurrentIndex(stopBitsIndex(wordAt(words, StopBitsWord)));
+    ui->m_parityComboBox->setCurrentIndex(
+        choiceIndex(wordAt(words, ParityWord), ui->m_parityComboBox->count()));
+    g_chnum = wordAt(words, ChannelCountWord);
+    g_boteErr = wordAt(words, BaudErrorCountWord);
+    ui->m_chnum->setText(unsignedIntegerText(wordAt(words, ChannelCountWord)));
+    reply->deleteLater();
+}
+
+void Widget::on_writeBt_clicked()
+{
+    if (!isConnected())
+        return;
+
+    QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, SystemWriteStart, SystemWriteWords);
+    unit.setValue(0, unsignedIntegerWord(ui->m_addrLineEdit->text()));
+    unit.setValue(1, choiceWord(ui->m_baudCombo->currentIndex()));
+    unit.setValue(2, stopBitsWord(ui->m_stopbitComboBox->currentIndex()));
+    unit.setValue(3, choiceWord(ui->m_parityComboBox->currentIndex()));
+    sendWriteAndForget(unit, FixedServerAddress);
+}

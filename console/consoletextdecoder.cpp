@@ -1,0 +1,31 @@
+#include "consoletextdecoder.h"
+
+#include <QTextCodec>
+#include <QTextDecoder>
+
+ConsoleTextDecoder::ConsoleTextDecoder(const QTextCodec *codec)
+    : m_codec(codec ? codec : QTextCodec::codecForLocale())
+    , m_decoder(new QTextDecoder(m_codec))
+{ }
+
+ConsoleTextDecoder::~ConsoleTextDecoder() = default;
+
+QString ConsoleTextDecoder::decode(const QByteArray &chunk)
+{
+    // A NUL byte on the line carries no text, but what follows it is still
+    // the instrument's output and must be shown. In the 8-bit
+    // encodings a console can have, a zero byte never occurs inside a
+    // multibyte character, so dropping them cannot split one.
+    QByteArray bytes = chunk;
+    bytes.replace('\0', QByteArray());
+    // Qt's decoders take an empty input as the end of the stream and flush a
+    // pending partial character as a replacement character.
+    if (bytes.isEmpty())
+        return QString();
+    return m_decoder->toUnicode(bytes);
+}
+
+void ConsoleTextDecoder::reset()
+{
+    m_decoder.reset(new QTextDecoder(m_codec));
+}

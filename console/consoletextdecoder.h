@@ -1,0 +1,35 @@
+#ifndef METERCONFIG_CONSOLETEXTDECODER_H
+#define METERCONFIG_CONSOLETEXTDECODER_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class QTextCodec;
+class QTextDecoder;
+
+// Turns the raw bytes the instrument prints on its console into text. The
+// serial port hands them over in arbitrary chunks, so a character whose bytes
+// straddle two chunks is held back until it is complete.
+class ConsoleTextDecoder
+{
+public:
+    // Without a codec the local 8-bit encoding is used, as the instrument's
+    // console output is meant for the operator's own system.
+    explicit ConsoleTextDecoder(const QTextCodec *codec = nullptr);
+    ~ConsoleTextDecoder();
+
+    QString decode(const QByteArray &chunk);
+
+    // Forgets a partly received character, for a console that is reopened.
+    void reset();
+
+private:
+    Q_DISABLE_COPY(ConsoleTextDecoder)
+
+    const QTextCodec *m_codec;
+    std::unique_ptr<QTextDecoder> m_decoder;
+};
+
+#endif // METERCONFIG_CONSOLETEXTDECODER_H

@@ -1,0 +1,36 @@
+#ifndef METERCONFIG_FACTORY_H
+#define METERCONFIG_FACTORY_H
+
+#include <QDialog>
+
+namespace Ui {
+class factory;
+}
+
+// Edits the instrument's channel count and allowed baud-rate error count.
+// A field writes its register as soon as an edit of it finishes with a value
+// that differs from the shared one; there is no apply step.
+class factory : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit factory(QWidget *parent = nullptr);
+    ~factory() override;
+
+signals:
+    void write_signal(int addr, int dat);
+
+private slots:
+    // The order below is the meta-method order; all slots are wired by name.
+    void on_pushButton_clicked();
+    void on_m_chnum_editingFinished();
+    void on_boteErr_editingFinished();
+    void on_m_chnum_textChanged(const QString &text);
+    void on_boteErr_textChanged(const QString &text);
+
+private:
+    Ui::factory *ui;
+};
+
+#endif // METERCONFIG_FACTORY_H

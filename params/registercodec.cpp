@@ -1,0 +1,113 @@
+#include "registercodec.h"
+
+#include <cmath>
+#include <limits>
+
+namespace RegisterCodec {
+
+namespace {
+
+// Low 16 bits, so negative numbers go out in two's complement.
+quint16 lowWord(qint64 value)
+{
+    return quint16(quint64(value) & 0xFFFFu);
+}
+
+} // namespace
+
+quint16 wordAt(const QVector<quint16> &words, int index)
+{
+    return index >= 0 && index < words.size() ? words.at(index) : quint16(0);
+}
+
+QString signedTenthsText(quint16 word)
+{
+    // Single precision on purpose: the value must round to one decimal the
+    // same way whether it comes from the poll or from a table.
+    const float value = float(qint16(word)) / 10.0f;
+    return QString::number(double(value), 'f', 1);
+}
+
+QString signedIntegerText(quint16 word)
+{
+    return QString::number(qint16(word), 10);
+}
+
+QString unsignedIntegerText(quint16 word)
+{
+    return QString::number(uint(word), 10);
+}
+
+int choiceIndex(quint16 code, int itemCount)
+{
+    return int(code) < itemCount ? int(code) : -1;
+}
+
+int stopBitsIndex(quint16 word)
+{
+    return word >= 1 && word <= StopBitChoices ? int(word) - 1 : -1;
+}
+
+quint16 signedTenthsWord(const QString &text)
+{
+    const double product = text.toDouble() * 10.0;
+    if (std::isnan(product))
+        return 0;
+
+    // Converting a floating-point value that an integer (or a float) cannot
+    // hold is undefined, so anything beyond 32 bits is pinned to the nearest
+    // 16-bit extreme before it gets near a conversion.
+    constexpr double Limit = 2147483648.0; // 2^31
+    if (!(std::fabs(product) < Limit))
+        return product > 0 ? lowWord(std::numeric_limits<qint16>::max())
+                           : lowWord(std::numeric_limits<qint16>::min());
+
+    // The instrument expects the product rounded to single precision and then
+    // truncated; rounding can carry a value just below 2^31 up to it.
+    const float rounded = float(product);
+    if (!(rounded < float(Limit) && rounded >= -float(Limit)))
+        return rounded > 0 ? lowWord(std::numeric_limits<qint16>::max())
+                           : lowWord(std::numeric_limits<qint16>::min());
+    return lowWord(qint32(rounded));
+}
+
+quint16 signedIntegerWord(const QString &text)
+{
+    return lowWord(text.toInt(nullptr, 10));
+}
+
+quint16 unsignedIntegerWord(const QString &text)
+{
+    return lowWord(text.toUInt(nullptr, 10));
+}
+
+quint16 choiceWord(int currentIndex)
+{
+    return lowWord(currentIndex);
+}
+
+quint16 stopBitsWord(int currentIndex)
+{
+    return lowWord(qint64(currentIndex) + 1);
+}
+
+quint16 byteWord(const QString &text)
+{
+    return quint16(text.toUInt(nullptr, 10) & 0xFFu);
+}
+
+int serverAddress(const QString &text)
+{
+    return int(text.toUInt(nullptr, 10));
+}
+
+int unicastAddress(const QString &text)
+{
+    bool ok = false;
+    const uint address = text.toUInt(&ok, 10);
+    if (!ok || address < uint(FirstUnicastAddress) || address > uint(LastUnicastAddress))
+        return 0;
+    return int(address);
+}
+
+} // namespace RegisterCodec

@@ -1,0 +1,104 @@
+#ifndef METERCONFIG_REGISTERCODEC_H
+#define METERCONFIG_REGISTERCODEC_H
+
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+// The instrument's register map and the conversions between its 16-bit
+// register words and the texts and combo-box indexes of the main window.
+namespace RegisterCodec {
+
+// Requests that must reach the instrument whatever its configured address
+// (poll, system block, single-register writes) go to this server.
+constexpr int FixedServerAddress = 1;
+
+// Unicast Modbus server addresses; 0 is broadcast, 248-255 are reserved.
+constexpr int FirstUnicastAddress = 1;
+constexpr int LastUnicastAddress = 247;
+
+// Rows of the main window; every channel table has room for more.
+constexpr int ChannelRows = 22;
+
+// Input registers 0-21: measured values, signed tenths, word k = channel k+1.
+constexpr int MeasuredValueStart = 0;
+constexpr int MeasuredValueCount = ChannelRows;
+
+// The four channel tables lie back to back in the holding registers. They
+// are read in full but only the rows the window has are written back.
+constexpr int ChannelTableWords = 24;
+constexpr int ChannelTableWriteWords = ChannelRows;
+constexpr int CorrectionTableStart = 300; // signed tenths
+constexpr int RangeLowTableStart = 324; // signed integer
+constexpr int RangeHighTableStart = 348; // signed integer
+constexpr int SensorTypeTableStart = 372; // index code into the sensor-type list
+
+// System block, holding registers 396-401.
+constexpr int SystemBlockStart = 396;
+constexpr int SystemBlockWords = 6;
+constexpr int ChannelCountRegister = 396;
+constexpr int InstrumentAddressRegister = 397;
+constexpr int BaudRateRegister = 398;
+constexpr int StopBitsRegister = 399;
+constexpr int ParityRegister = 400;
+constexpr int BaudErrorCountRegister = 401;
+
+// Word offsets within a system block reply.
+constexpr int ChannelCountWord = ChannelCountRegister - SystemBlockStart;
+constexpr int InstrumentAddressWord = InstrumentAddressRegister - SystemBlockStart;
+constexpr int BaudRateWord = BaudRateRegister - SystemBlockStart;
+constexpr int StopBitsWord = StopBitsRegister - SystemBlockStart;
+constexpr int ParityWord = ParityRegister - SystemBlockStart;
+constexpr int BaudErrorCountWord = BaudErrorCountRegister - SystemBlockStart;
+
+// The operator may change only the address and line settings; the channel
+// count and the error count belong to the factory dialog.
+constexpr int SystemWriteStart = InstrumentAddressRegister;
+constexpr int SystemWriteWords = 4;
+
+// Writing this value here switches the instrument's line to its text console.
+constexpr int DebugCommandRegister = 10000;
+constexpr quint16 DebugCommandValue = 1;
+
+// Choice lists whose item index is the code the instrument stores.
+constexpr std::array<int, 8> BaudRates = { 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200 };
+constexpr int BaudRateChoices = int(BaudRates.size());
+enum ParityCode { NoParity = 0, OddParity = 1, EvenParity = 2 };
+constexpr int ParityChoices = 3;
+constexpr int StopBitChoices = 2;
+constexpr int SensorTypeChoices = 33;
+
+// A reply may carry fewer words than asked for; the missing ones count as 0.
+quint16 wordAt(const QVector<quint16> &words, int index);
+
+// Reply word -> text shown in a field.
+QString signedTenthsText(quint16 word);
+QString signedIntegerText(quint16 word);
+QString unsignedIntegerText(quint16 word);
+
+// Reply word -> combo-box index; -1 (no current item) for a code outside a
+// list of itemCount entries.
+int choiceIndex(quint16 code, int itemCount);
+// The instrument stores the stop-bit count itself (1 or 2), not an index.
+int stopBitsIndex(quint16 word);
+
+// Field text or combo-box index -> word to write. Texts that do not parse give 0.
+quint16 signedTenthsWord(const QString &text);
+quint16 signedIntegerWord(const QString &text);
+quint16 unsignedIntegerWord(const QString &text);
+quint16 choiceWord(int currentIndex);
+quint16 stopBitsWord(int currentIndex);
+// Channel count and error count are single bytes in the instrument.
+quint16 byteWord(const QString &text);
+
+// The server address typed in the address field, as the channel-table and
+// debug requests use it: 0 for text that is not a decimal number.
+int serverAddress(const QString &text);
+// The same text, but only if it names a single server (1-247), else 0, so
+// that a slip in the field can never turn a request into a broadcast.
+int unicastAddress(const QString &text);
+
+} // namespace RegisterCodec
+
+#endif // METERCONFIG_REGISTERCODEC_H

@@ -1,0 +1,230 @@
+#include "virtualinstrument.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <climits>
+#include <csignal>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+struct Assignment
+{
+    int address = 0;
+    int value = 0;
+};
+
+bool parseInt(const QString &text, int minimum, int maximum, int *value)
+{
+    bool ok = false;
+    const int parsed = text.toInt(&ok, 0);
+    if (!ok || parsed < minimum || parsed > maximum)
+        return false;
+    *value = parsed;
+    return true;
+}
+
+bool parseAssignment(const QString &text, int minimum, int maximum, Assignment *assignment)
+{
+    const int equals = text.indexOf(QLatin1Char('='));
+    return equals > 0 && parseInt(text.left(equals), 0, 65535, &assignment->address)
+           && parseInt(text.mid(equals + 1), minimum, maximum, &assignment->value);
+}
+
+QString describe(const VirtualInstrument::Request &request)
+{
+    QStringList values;
+    for (const quint16 value : request.values)
+        values.append(QString::number(value));
+    return QStringLiteral("request address=%1 function=%2 start=%3 quantity=%4 values=%5 raw=%6")
+        .arg(request.serverAddress)
+        .arg(request.functionCode)
+        .arg(request.startAddress)
+        .arg(request.quantity)
+        .arg(values.join(QLatin1Char(',')), QString::fromLatin1(request.raw.toHex(' ')));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Termination signals arrive through a descriptor, so the event loop can
+    // close the port and remove the link on the way out.
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGTERM);
+    sigaddset(&termination, SIGHUP);
+    sigprocmask(SIG_BLOCK, &termination, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("metersim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Virtual 22-channel measuring instrument: a Modbus RTU server on a new pseudo-terminal "
+        "or on a serial device.\nThe first line on standard output is the port to open."));
+    parser.addHelpOption();
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Serve on serial <device> instead of a pseudo-terminal."),
+                                          QStringLiteral("device"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+                                        QStringLiteral("Baud rate on a serial device (default 115200)."),
+                                        QStringLiteral("rate"), QStringLiteral("115200"));
+    const QCommandLineOption parityOption(QStringLiteral("parity"),
+                                          QStringLiteral("Parity on a serial device: none, odd or even."),
+                                          QStringLiteral("parity"), QStringLiteral("none"));
+    const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
+                                            QStringLiteral("Stop bits on a serial device: 1 or 2."),
+                                            QStringLiteral("count"), QStringLiteral("1"));
+    const QCommandLineOption linkOption(QStringLiteral("link"),
+                                        QStringLiteral("Make a symbolic link to the pseudo-terminal at <path>."),
+                                        QStringLiteral("path"));
+    const QCommandLineOption addressOption(QStringLiteral("address"),
+                                           QStringLiteral("Server address, 1-247 (default 1)."),
+                                           QStringLiteral("address"), QStringLiteral("1"));
+    const QCommandLineOption freezeOption(QStringLiteral("freeze"),
+                                          QStringLiteral("Keep the measured values still."));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of the measured-value drift."),
+                                        QStringLiteral("number"));
+    const QCommandLineOption inputOption(
+        QStringLiteral("set-input"),
+        QStringLiteral("Set input register <reg>=<value>, value in signed tenths. Repeatable."),
+        QStringLiteral("reg=value"));
+    const QCommandLineOption holdingOption(QStringLiteral("set-holding"),
+                                           QStringLiteral("Set holding register <reg>=<value>. Repeatable."),
+                                           QStringLiteral("reg=value"));
+    const QCommandLineOption logOption(QStringLiteral("log-requests"),
+                                       QStringLiteral("Print every received request on standard output."));
+    const QCommandLineOption silentOption(QStringLiteral("silent"), QStringLiteral("Fault: never answer."));
+    const QCommandLineOption delayOption(QStringLiteral("delay"),
+                                         QStringLiteral("Fault: answer after <ms> milliseconds."),
+                                         QStringLiteral("ms"));
+    const QCommandLineOption exceptionOption(QStringLiteral("exception"),
+                                             QStringLiteral("Fault: answer every request with exception <code>."),
+                                             QStringLiteral("code"));
+    const QCommandLineOption badCrcOption(QStringLiteral("bad-crc"),
+                                          QStringLiteral("Fault: send replies with a wrong CRC."));
+    const QCommandLineOption truncateOption(QStringLiteral("truncate"),
+                                            QStringLiteral("Fault: drop the last <n> bytes of every reply."),
+                                            QStringLiteral("n"));
+    const QCommandLineOption replyAddressOption(QStringLiteral("reply-address"),
+                                                QStringLiteral("Fault: answer as server <address>."),
+                                                QStringLiteral("address"));
+    const QCommandLineOption garbageOption(QStringLiteral("garbage"),
+                                           QStringLiteral("Fault: send <hex> bytes before every reply."),
+                                           QStringLiteral("hex"));
+    const QCommandLineOption splitOption(QStringLiteral("split"),
+                                         QStringLiteral("Fault: write every reply in <n> pieces."),
+                                         QStringLiteral("n"));
+    const QCommandLineOption splitGapOption(QStringLiteral("split-gap"),
+                                            QStringLiteral("Pause between reply pieces (default 10 ms)."),
+                                            QStringLiteral("ms"));
+    const QCommandLineOption faultCountOption(
+        QStringLiteral("fault-count"),
+        QStringLiteral("Apply the faults to the next <n> requests only (default: all)."), QStringLiteral("n"));
+    parser.addOptions({deviceOption, baudOption, parityOption, stopBitsOption, linkOption, addressOption,
+                       freezeOption, seedOption, inputOption, holdingOption, logOption, silentOption, delayOption,
+                       exceptionOption, badCrcOption, truncateOption, replyAddressOption, garbageOption,
+                       splitOption, splitGapOption, faultCountOption});
+    parser.process(app);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const auto fail = [&err](const QString &message) {
+        err << "metersim: " << message << Qt::endl;
+        return 2;
+    };
+    const auto intOption = [&parser](const QCommandLineOption &option, int minimum, int maximum, int *value) {
+        return !parser.isSet(option) || parseInt(parser.value(option), minimum, maximum, value);
+    };
+
+    VirtualInstrument instrument;
+    VirtualInstrument::Faults faults;
+    int address = 1;
+    int exceptionCode = 0;
+    int seed = 1;
+    if (!intOption(addressOption, 1, 247, &address))
+        return fail(QStringLiteral("invalid --address"));
+    if (!intOption(seedOption, 0, INT_MAX, &seed))
+        return fail(QStringLiteral("invalid --seed"));
+    if (!intOption(delayOption, 0, 600000, &faults.delayMs)
+        || !intOption(exceptionOption, 1, 255, &exceptionCode)
+        || !intOption(truncateOption, 0, 256, &faults.truncateBytes)
+        || !intOption(replyAddressOption, 0, 255, &faults.replyAddress)
+        || !intOption(splitOption, 1, 256, &faults.splitParts)
+        || !intOption(splitGapOption, 0, 60000, &faults.splitGapMs)
+        || !intOption(faultCountOption, 1, INT_MAX, &faults.count))
+        return fail(QStringLiteral("invalid fault option"));
+    faults.silent = parser.isSet(silentOption);
+    faults.corruptCrc = parser.isSet(badCrcOption);
+    faults.exceptionCode = quint8(exceptionCode);
+    if (parser.isSet(garbageOption)) {
+        faults.garbage = QByteArray::fromHex(parser.value(garbageOption).toLatin1());
+        if (faults.garbage.isEmpty())
+            return fail(QStringLiteral("invalid --garbage"));
+    }
+
+    instrument.setServerAddress(address);
+    instrument.setDriftSeed(quint32(seed));
+    instrument.setDriftEnabled(!parser.isSet(freezeOption));
+    for (const QString &text : parser.values(inputOption)) {
+        Assignment assignment;
+        if (!parseAssignment(text, -32768, 32767, &assignment))
+            return fail(QStringLiteral("invalid --set-input %1").arg(text));
+        instrument.setInput(assignment.address, qint16(assignment.value));
+    }
+    for (const QString &text : parser.values(holdingOption)) {
+        Assignment assignment;
+        if (!parseAssignment(text, -32768, 65535, &assignment))
+            return fail(QStringLiteral("invalid --set-holding %1").arg(text));
+        instrument.setHolding(assignment.address, quint16(assignment.value));
+    }
+    instrument.setFaults(faults);
+
+    if (parser.isSet(logOption)) {
+        QObject::connect(&instrument, &VirtualInstrument::requestReceived, &app,
+                         [&out](const VirtualInstrument::Request &request) {
+                             out << describe(request) << Qt::endl;
+                         });
+    }
+
+    bool opened = false;
+    if (parser.isSet(deviceOption)) {
+        int baudRate = 0;
+        int stopBits = 0;
+        const QString parity = parser.value(parityOption).toLower();
+        if (!intOption(baudOption, 1, INT_MAX, &baudRate) || !intOption(stopBitsOption, 1, 2, &stopBits)
+            || (parity != QLatin1String("none") && parity != QLatin1String("odd")
+                && parity != QLatin1String("even")))
+            return fail(QStringLiteral("invalid line settings"));
+        opened = instrument.openDevice(parser.value(deviceOption), baudRate, parity.at(0).toUpper().toLatin1(),
+                                       stopBits);
+    } else {
+        opened = instrument.open(parser.value(linkOption));
+    }
+    if (!opened)
+        return fail(instrument.errorString());
+    out << instrument.portPath() << Qt::endl;
+
+    const int signalFd = ::signalfd(-1, &termination, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd < 0)
+        return fail(QStringLiteral("signalfd failed"));
+    QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [signalFd] {
+        signalfd_siginfo info;
+        while (::read(signalFd, &info, sizeof(info)) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    const int result = app.exec();
+    instrument.closePort();
+    ::close(signalFd);
+    return result;
+}

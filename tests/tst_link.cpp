@@ -1,0 +1,421 @@
+// The instrument link end to end: the real window and Modbus client over a
+// pseudo-terminal against the virtual instrument.
+#include "e2erig.h"
+#include "portwatcher.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace {
+
+constexpr quint8 ReadHolding = 0x03;
+constexpr quint8 ReadInput = 0x04;
+constexpr quint8 WriteSingle = 0x06;
+constexpr quint8 WriteMultiple = 0x10;
+
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectingReadsSystemBlockThenPolls();
+    void systemReadFillsGroup();
+    void measuredValues_data();
+    void measuredValues();
+    void channelCountLimitsDisplay();
+    void errorRepliesChangeNothing_data();
+    void errorRepliesChangeNothing();
+    void lineSettingsReachClient();
+    void unopenablePortShowsBoxOnce();
+    void systemWrite_data();
+    void systemWrite();
+    void systemWriteWhileIdleSendsNothing();
+    void singleRegisterWrite();
+    void silentInstrumentLeavesNoBacklog();
+    void lostLineReturnsToIdle();
+    void removalOfSelectedPort();
+    void removalOfOtherPort();
+    void arrivalKeepsSelection();
+    void stopClosesLink();
+
+private:
+    E2ERig *m_rig = nullptr;
+};
+
+void TestLink::init()
+{
+    g_chnum = 0;
+    g_boteErr = 0;
+    m_rig = new E2ERig;
+    QVERIFY(m_rig->openInstrument());
+}
+
+void TestLink::cleanup()
+{
+    delete m_rig;
+    m_rig = nullptr;
+}
+
+void TestLink::connectingReadsSystemBlockThenPolls()
+{
+    QVERIFY(m_rig->connectLink());
+    m_rig->settle(300);
+    auto requests = m_rig->instrument.requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).serverAddress, quint8(1));
+    QCOMPARE(requests.at(0).functionCode, ReadHolding);
+    QCOMPARE(requests.at(0).startAddress, quint16(396));
+    QCOMPARE(requests.at(0).quantity, quint16(6));
+
+    // The first poll comes one interval after connecting, then one a second.
+    QVERIFY(m_rig->waitForRequests(2, 1500));
+    QTest::qWait(1100);
+    const auto polls = m_rig->requestsWith(ReadInput);
+    QCOMPARE(polls.size(), 2);
+    for (const auto &poll : polls) {
+        QCOMPARE(poll.serverAddress, quint8(1));
+        QCOMPARE(poll.startAddress, quint16(0));
+        QCOMPARE(poll.quantity, quint16(22));
+    }
+    QCOMPARE(m_rig->requestsWith(ReadHolding).size(), 1);
+}
+
+void TestLink::systemReadFillsGroup()
+{
+    m_rig->instrument.setHolding(396, 8);
+    m_rig->instrument.setHolding(397, 12);
+    m_rig->instrument.setHolding(398, 3);
+    m_rig->instrument.setHolding(399, 2);
+    m_rig->instrument.setHolding(400, 2);
+    m_rig->instrument.setHolding(401, 7);
+    QVERIFY(m_rig->connectLink());
+    QTRY_COMPARE(g_chnum, 8);
+    QCOMPARE(g_boteErr, 7);
+    QCOMPARE(m_rig->text("m_addrLineEdit"), QStringLiteral("12"));
+    QCOMPARE(m_rig->text("m_chnum"), QStringLiteral("8"));
+    QCOMPARE(m_rig->find<QComboBox>("m_baudCombo")->currentText(), QStringLiteral("19200"));
+    QCOMPARE(m_rig->find<QComboBox>("m_stopbitComboBox")->currentText(), QStringLiteral("2位"));
+    QCOMPARE(m_rig->find<QComboBox>("m_parityComboBox")->currentText(), QStringLiteral("偶校验"));
+}
+
+void TestLink::measuredValues_data()
+{
+    QTest::addColumn<int>("word");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("positive") << 0x00FF << "25.5";
+    QTest::newRow("zero") << 0 << "0.0";
+    QTest::newRow("minus a tenth") << 0xFFFF << "-0.1";
+    QTest::newRow("negative") << 0xFF38 << "-20.0";
+    QTest::newRow("most negative") << 0x8000 << "-3276.8";
+    QTest::newRow("most positive") << 0x7FFF << "3276.7";
+}
+
+void TestLink::measuredValues()
+{
+    QFETCH(int, word);
+    QFETCH(QString, shown);
+
+    m_rig->instrument.setInput(0, qint16(word));
+    m_rig->instrument.setInput(21, qint16(word));
+    QVERIFY(m_rig->connectLink());
+    QTRY_COMPARE(g_chnum, 22);
+    m_rig->tick();
+    QTRY_COMPARE(m_rig->text("ch1LineE"), shown);
+    QCOMPARE(m_rig->text("ch22LineEdit"), shown);
+    QCOMPARE(m_rig->text("m_chnum"), QStringLiteral("22"));
+}
+
+void TestLink::channelCountLimitsDisplay()
+{
+    m_rig->instrument.setHolding(396, 8);
+    m_rig->instrument.setInput(0, 0x00FF);
+    m_rig->instrument.setInput(7, -5);
+    m_rig->instrument.setInput(8, 0x0010);
+    QVERIFY(m_rig->connectLink());
+    QTRY_COMPARE(g_chnum, 8);
+    m_rig->find<QLineEdit>("ch9LineEdit")->setText("stale");
+    m_rig->tick();
+    QTRY_COMPARE(m_rig->text("ch1LineE"), QStringLiteral("25.5"));
+    QCOMPARE(m_rig->text("ch8LineEdit"), QStringLiteral("-0.5"));
+    QCOMPARE(m_rig->text("ch9LineEdit"), QString());
+    QCOMPARE(m_rig->text("ch22LineEdit"), QString());
+
+    // A channel count changed elsewhere takes effect at the next poll reply.
+    m_rig->instrument.setHolding(396, 9);
+    g_chnum = 9;
+    m_rig->settle();
+    m_rig->tick();
+    QTRY_COMPARE(m_rig->text("ch9LineEdit"), QStringLiteral("1.6"));
+    QCOMPARE(m_rig->text("m_chnum"), QStringLiteral("9"));
+}
+
+void TestLink::errorRepliesChangeNothing_data()
+{
+    QTest::addColumn<int>("exception");
+    QTest::addColumn<bool>("corruptCrc");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("otherServer");
+    QTest::addColumn<int>("truncate");
+
+    QTest::newRow("exception") << 2 << false << false << -1 << 0;
+    QTest::newRow("bad crc") << 0 << true << false << -1 << 0;
+    QTest::newRow("time-out") << 0 << false << true << -1 << 0;
+    QTest::newRow("other server") << 0 << false << false << 7 << 0;
+    QTest::newRow("truncated") << 0 << false << false << -1 << 3;
+}
+
+void TestLink::errorRepliesChangeNothing()
+{
+    QFETCH(int, exception);
+    QFETCH(bool, corruptCrc);
+    QFETCH(bool, silent);
+    QFETCH(int, otherServer);
+    QFETCH(int, truncate);
+
+    m_rig->instrument.setInput(0, 123);
+    QVERIFY(m_rig->connectLink());
+    QTRY_COMPARE(g_chnum, 22);
+    m_rig->tick();
+    QTRY_COMPARE(m_rig->text("ch1LineE"), QStringLiteral("12.3"));
+    m_rig->find<QLineEdit>("m_addrLineEdit")->setText("typed");
+
+    VirtualInstrument::Faults faults;
+    faults.exceptionCode = quint8(exception);
+    faults.corruptCrc = corruptCrc;
+    faults.silent = silent;
+    faults.replyAddress = otherServer;
+    faults.truncateBytes = truncate;
+    m_rig->instrument.setFaults(faults);
+    m_rig->instrument.setInput(0, 456);
+    m_rig->instrument.setHolding(396, 4);
+    const int before = m_rig->instrument.requests().size();
+    m_rig->tick();
+    QMetaObject::invokeMethod(m_rig->window, "on_readBt_clicked");
+    // Each request is tried three times, 500 ms apart, before it fails.
+    QTest::qWait(3500);
+    QVERIFY(m_rig->instrument.requests().size() > before);
+
+    QCOMPARE(m_rig->text("ch1LineE"), QStringLiteral("12.3"));
+    QCOMPARE(m_rig->text("m_addrLineEdit"), QStringLiteral("typed"));
+    QCOMPARE(m_rig->text("m_chnum"), QStringLiteral("22"));
+    QCOMPARE(g_chnum, 22);
+    QVERIFY(!m_rig->isIdle());
+}
+
+void TestLink::lineSettingsReachClient()
+{
+    m_rig->find<QComboBox>("stopbitCombo")->setCurrentText(QStringLiteral("2位"));
+    m_rig->find<QComboBox>("jiaoyanCombo")->setCurrentText(QStringLiteral("偶校验"));
+    m_rig->find<QComboBox>("baudRateCombo")->setCurrentText(QStringLiteral("9600"));
+    QVERIFY(m_rig->connectLink());
+    auto *client = m_rig->client();
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialPortNameParameter).toString(),
+             m_rig->instrument.portPath());
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialBaudRateParameter).toInt(), 9600);
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialDataBitsParameter).toInt(), 8);
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialStopBitsParameter).toInt(), 2);
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialParityParameter).toInt(),
+             int(QSerialPort::EvenParity));
+    QCOMPARE(client->timeout(), 500);
+    QCOMPARE(client->numberOfRetries(), 2);
+
+    // The parity follows the index, odd for item 1.
+    QMetaObject::invokeMethod(m_rig->window, "on_pushButton_2_clicked");
+    m_rig->find<QComboBox>("jiaoyanCombo")->setCurrentIndex(1);
+    QTest::mouseClick(m_rig->find<QPushButton>("pushButton"), Qt::LeftButton);
+    QCOMPARE(client->connectionParameter(QModbusDevice::SerialParityParameter).toInt(),
+             int(QSerialPort::OddParity));
+}
+
+void TestLink::unopenablePortShowsBoxOnce()
+{
+    MessageBoxCatcher catcher;
+    m_rig->selectPort(QStringLiteral("/dev/meterconfig-no-such-port"));
+    QTest::mouseClick(m_rig->find<QPushButton>("pushButton"), Qt::LeftButton);
+    QCOMPARE(catcher.titles, QStringList { QStringLiteral("打开串口错误") });
+    QCOMPARE(catcher.texts, QStringList { QStringLiteral("打开失败，串口可能被占用.") });
+    QCOMPARE(catcher.parented, QList<bool> { false });
+    QVERIFY(m_rig->isIdle());
+    QVERIFY(m_rig->find<QComboBox>("serialPortCombo")->isEnabled());
+    QVERIFY(!m_rig->find<QPushButton>("debugBt")->isEnabled());
+    m_rig->settle(1200);
+    QCOMPARE(catcher.titles.size(), 1);
+    QVERIFY(m_rig->instrument.requests().isEmpty());
+}
+
+void TestLink::systemWrite_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<QVector<quint16>>("words");
+
+    QTest::newRow("plain") << "5" << 7 << 0 << 0 << QVector<quint16> { 5, 7, 1, 0 };
+    QTest::newRow("two stop bits, even") << "247" << 1 << 1 << 2 << QVector<quint16> { 247, 1, 2, 2 };
+    QTest::newRow("address above 65535") << "65537" << 0 << 0 << 1 << QVector<quint16> { 1, 0, 1, 1 };
+    QTest::newRow("address not a number") << "x1" << 3 << 1 << 0 << QVector<quint16> { 0, 3, 2, 0 };
+    QTest::newRow("no current items") << "9" << -1 << -1 << -1 << QVector<quint16> { 9, 65535, 0, 65535 };
+}
+
+void TestLink::systemWrite()
+{
+    QFETCH(QString, address);
+    QFETCH(int, baud);
+    QFETCH(int, stop);
+    QFETCH(int, parity);
+    QFETCH(QVector<quint16>, words);
+
+    QVERIFY(m_rig->connectLink());
+    m_rig->settle();
+    m_rig->instrument.clearRequests();
+    m_rig->find<QLineEdit>("m_addrLineEdit")->setText(address);
+    m_rig->find<QComboBox>("m_baudCombo")->setCurrentIndex(baud);
+    m_rig->find<QComboBox>("m_stopbitComboBox")->setCurrentIndex(stop);
+    m_rig->find<QComboBox>("m_parityComboBox")->setCurrentIndex(parity);
+    QTest::mouseClick(m_rig->find<QPushButton>("writeBt"), Qt::LeftButton);
+    QVERIFY(m_rig->waitForRequests(1));
+    const auto request = m_rig->instrument.requests().first();
+    QCOMPARE(request.serverAddress, quint8(1));
+    QCOMPARE(request.functionCode, WriteMultiple);
+    QCOMPARE(request.startAddress, quint16(397));
+    QCOMPARE(request.values, words);
+    m_rig->settle();
+    QCOMPARE(m_rig->instrument.holding(398), words.at(1));
+}
+
+void TestLink::systemWriteWhileIdleSendsNothing()
+{
+    QTest::mouseClick(m_rig->find<QPushButton>("writeBt"), Qt::LeftButton);
+    QTest::mouseClick(m_rig->find<QPushButton>("readBt"), Qt::LeftButton);
+    QMetaObject::invokeMethod(m_rig->window, "write_slot", Q_ARG(int, 401), Q_ARG(int, 3));
+    m_rig->settle(600);
+    QVERIFY(m_rig->instrument.requests().isEmpty());
+    QCOMPARE(m_rig->text("m_addrLineEdit"), QString());
+}
+
+void TestLink::singleRegisterWrite()
+{
+    m_rig->find<QLineEdit>("m_addrLineEdit")->setText("9");
+    QVERIFY(m_rig->connectLink());
+    m_rig->settle();
+    m_rig->instrument.clearRequests();
+    QMetaObject::invokeMethod(m_rig->window, "write_slot", Q_ARG(int, 401), Q_ARG(int, 3));
+    QMetaObject::invokeMethod(m_rig->window, "write_slot", Q_ARG(int, 396), Q_ARG(int, -1));
+    QVERIFY(m_rig->waitForRequests(2));
+    m_rig->settle(300);
+    const auto requests = m_rig->instrument.requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(0).serverAddress, quint8(1));
+    QCOMPARE(requests.at(0).functionCode, WriteSingle);
+    QCOMPARE(requests.at(0).startAddress, quint16(401));
+    QCOMPARE(requests.at(0).values, QVector<quint16> { 3 });
+    QCOMPARE(requests.at(1).startAddress, quint16(396));
+    QCOMPARE(requests.at(1).values, QVector<quint16> { 0xFFFF });
+    QCOMPARE(m_rig->instrument.holding(401), quint16(3));
+}
+
+void TestLink::silentInstrumentLeavesNoBacklog()
+{
+    QVERIFY(m_rig->connectLink());
+    m_rig->settle();
+    VirtualInstrument::Faults faults;
+    faults.silent = true;
+    m_rig->instrument.setFaults(faults);
+    QTest::qWait(10000);
+
+    // Every poll is tried three times before it fails; were ticks queueing
+    // behind one another, far more distinct polls would have gone out.
+    const int pollsWhileSilent = m_rig->requestsWith(ReadInput).size();
+    QVERIFY2(pollsWhileSilent <= 3 * 8, qPrintable(QString::number(pollsWhileSilent)));
+
+    m_rig->instrument.clearFaults();
+    m_rig->instrument.setInput(0, 777);
+    m_rig->instrument.clearRequests();
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->text("ch1LineE"), QStringLiteral("77.7"), 4000);
+    // Once it answers, polls go out at the tick rate again: no burst of
+    // queued requests.
+    m_rig->instrument.clearRequests();
+    QTest::qWait(2500);
+    const int pollsAfter = m_rig->requestsWith(ReadInput).size();
+    QVERIFY2(pollsAfter >= 2 && pollsAfter <= 3, qPrintable(QString::number(pollsAfter)));
+}
+
+void TestLink::lostLineReturnsToIdle()
+{
+    MessageBoxCatcher catcher;
+    QVERIFY(m_rig->connectLink());
+    m_rig->tick();
+    m_rig->instrument.closePort();
+    QTRY_VERIFY(m_rig->isIdle());
+    QVERIFY(m_rig->client()->state() != QModbusDevice::ConnectedState);
+    m_rig->settle(2000);
+    QVERIFY(catcher.titles.isEmpty());
+    QVERIFY(m_rig->isIdle());
+
+    // The client is usable again: no stale queue holds up new requests.
+    QVERIFY(m_rig->instrument.open());
+    m_rig->selectPort(m_rig->instrument.portPath());
+    m_rig->instrument.setInput(3, 42);
+    QVERIFY(m_rig->connectLink());
+    m_rig->tick();
+    QTRY_COMPARE(m_rig->text("ch4LineEdit"), QStringLiteral("4.2"));
+}
+
+void TestLink::removalOfSelectedPort()
+{
+    QVERIFY(m_rig->connectLink());
+    auto *watcher = m_rig->window->findChild<PortWatcher *>();
+    QVERIFY(watcher);
+    emit watcher->portRemoved(m_rig->instrument.portPath());
+    QVERIFY(m_rig->isIdle());
+    QVERIFY(m_rig->client()->state() != QModbusDevice::ConnectedState);
+}
+
+void TestLink::removalOfOtherPort()
+{
+    QVERIFY(m_rig->connectLink());
+    auto *watcher = m_rig->window->findChild<PortWatcher *>();
+    emit watcher->portRemoved(QStringLiteral("ttyUSB9"));
+    QVERIFY(!m_rig->isIdle());
+    QCOMPARE(m_rig->client()->state(), QModbusDevice::ConnectedState);
+    QCOMPARE(m_rig->find<QPushButton>("pushButton_2")->isEnabled(), true);
+}
+
+void TestLink::arrivalKeepsSelection()
+{
+    auto *ports = m_rig->find<QComboBox>("serialPortCombo");
+    auto *watcher = m_rig->window->findChild<PortWatcher *>();
+    const auto listed = QSerialPortInfo::availablePorts();
+    if (listed.size() < 2)
+        QSKIP("needs a machine with two listed serial ports");
+    const QString last = listed.last().portName();
+    ports->setCurrentText(last);
+    emit watcher->portArrived();
+    QCOMPARE(ports->currentText(), last);
+    emit watcher->portRemoved(QStringLiteral("ttyUSB9"));
+    QCOMPARE(ports->currentText(), last);
+}
+
+void TestLink::stopClosesLink()
+{
+    MessageBoxCatcher catcher;
+    QVERIFY(m_rig->connectLink());
+    m_rig->tick();
+    QTest::mouseClick(m_rig->find<QPushButton>("pushButton_2"), Qt::LeftButton);
+    QVERIFY(m_rig->isIdle());
+    QCOMPARE(m_rig->client()->state(), QModbusDevice::UnconnectedState);
+    // Nothing the client had pending may reach the window afterwards.
+    m_rig->settle(2000);
+    QVERIFY(m_rig->isIdle());
+    QVERIFY(catcher.titles.isEmpty());
+}
+
+QTEST_MAIN(TestLink)
+#include "tst_link.moc"

@@ -1,0 +1,214 @@
+// Start-up state and the enabling of controls by operating mode.
+#include "portlist.h"
+#include "widget.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QStringList g_messages;
+
+void captureMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtDebugMsg)
+        g_messages << text;
+}
+
+struct Enabled
+{
+    bool lineSettings;
+    bool start;
+    bool stop;
+    bool hidden;
+    bool debug;
+};
+
+} // namespace
+
+class TestAccess
+{
+public:
+    static const QVector<QLineEdit *> &values(const Widget &w) { return w.m_valueEdits; }
+    static const QVector<QLineEdit *> &corrections(const Widget &w) { return w.m_scEdits; }
+    static const QVector<QLineEdit *> &lows(const Widget &w) { return w.m_pslEdits; }
+    static const QVector<QLineEdit *> &highs(const Widget &w) { return w.m_pshEdits; }
+    static const QVector<QComboBox *> &sensors(const Widget &w) { return w.m_snCombos; }
+};
+
+class TestWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startUpState();
+    void idleMarkerOncePerEntry();
+    void modes_data();
+    void modes();
+    void channelTables_data();
+    void channelTables();
+    void comboKeepsFirstArrivalCurrent();
+
+private:
+    QTimer *pollTimer() const;
+    void checkEnabled(const Enabled &expected);
+
+    Widget *m_window = nullptr;
+    QtMessageHandler m_previousHandler = nullptr;
+};
+
+void TestWidget::init()
+{
+    g_messages.clear();
+    m_previousHandler = qInstallMessageHandler(captureMessages);
+    m_window = new Widget;
+}
+
+void TestWidget::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    qInstallMessageHandler(m_previousHandler);
+}
+
+QTimer *TestWidget::pollTimer() const
+{
+    const auto timers = m_window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QTimer *timer : timers) {
+        if (timer->interval() == 1000)
+            return timer;
+    }
+    return nullptr;
+}
+
+void TestWidget::checkEnabled(const Enabled &expected)
+{
+    for (const char *name : { "serialPortCombo", "baudRateCombo", "jiaoyanCombo", "stopbitCombo" })
+        QCOMPARE(m_window->findChild<QWidget *>(name)->isEnabled(), expected.lineSettings);
+    QCOMPARE(m_window->findChild<QWidget *>("pushButton")->isEnabled(), expected.start);
+    QCOMPARE(m_window->findChild<QWidget *>("pushButton_2")->isEnabled(), expected.stop);
+    QCOMPARE(m_window->findChild<QWidget *>("pushButton_3")->isEnabled(), expected.hidden);
+    QCOMPARE(m_window->findChild<QWidget *>("debugBt")->isEnabled(), expected.debug);
+    // The modes never touch the parameter group, the tables or the console.
+    for (const char *name : { "m_addrLineEdit", "readBt", "writeBt", "readChBt", "writeChBt", "copyChBt",
+                              "sendLineEdit", "sendBt", "clearBt", "m_sn1", "m_psh22" })
+        QVERIFY2(m_window->findChild<QWidget *>(name)->isEnabled(), name);
+}
+
+void TestWidget::startUpState()
+{
+    QCOMPARE(m_window->findChild<QPushButton *>("debugBt")->text(), QStringLiteral("开始调试"));
+    QCOMPARE(m_window->findChild<QTabWidget *>("tabWidget")->currentIndex(), 0);
+    QCOMPARE(m_window->findChild<QTabWidget *>("tabWidget_2")->currentIndex(), 0);
+    QCOMPARE(m_window->findChild<QComboBox *>("baudRateCombo")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(m_window->findChild<QComboBox *>("baudRateCombo")->currentIndex(), 7);
+    QCOMPARE(m_window->findChild<QComboBox *>("jiaoyanCombo")->currentText(), QStringLiteral("无校验"));
+    QCOMPARE(m_window->findChild<QComboBox *>("stopbitCombo")->currentText(), QStringLiteral("1位"));
+    QCOMPARE(m_window->findChild<QComboBox *>("m_baudCombo")->currentText(), QStringLiteral("4800"));
+    QVERIFY(pollTimer());
+    QVERIFY(!pollTimer()->isActive());
+    QVERIFY(!pollTimer()->isSingleShot());
+    checkEnabled({ true, true, false, false, false });
+}
+
+void TestWidget::idleMarkerOncePerEntry()
+{
+    QCOMPARE(g_messages, QStringList { "8" });
+
+    // "停止" enters idle mode once, whatever the link's state.
+    QTest::mouseClick(m_window->findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
+    QCOMPARE(g_messages, QStringList { "8" }); // disabled in idle mode: no click reaches it
+    QMetaObject::invokeMethod(m_window, "on_pushButton_2_clicked");
+    QCOMPARE(g_messages, (QStringList { "8", "8" }));
+}
+
+void TestWidget::modes_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<bool>("timerRuns");
+    QTest::addColumn<bool>("lineSettings");
+    QTest::addColumn<bool>("start");
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<bool>("debug");
+
+    // stop_debug passes through idle into connected mode.
+    QTest::newRow("connected") << "stop_debug" << true << false << false << true << true << true;
+    QTest::newRow("idle") << "on_pushButton_2_clicked" << false << true << true << false << false << false;
+}
+
+void TestWidget::modes()
+{
+    QFETCH(QString, slot);
+    QFETCH(bool, timerRuns);
+    QFETCH(bool, lineSettings);
+    QFETCH(bool, start);
+    QFETCH(bool, stop);
+    QFETCH(bool, hidden);
+    QFETCH(bool, debug);
+
+    QVERIFY(QMetaObject::invokeMethod(m_window, qPrintable(slot)));
+    QCOMPARE(pollTimer()->isActive(), timerRuns);
+    checkEnabled({ lineSettings, start, stop, hidden, debug });
+    QCOMPARE(m_window->findChild<QPushButton *>("debugBt")->text(), QStringLiteral("开始调试"));
+}
+
+void TestWidget::channelTables_data()
+{
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("correction");
+    QTest::addColumn<QString>("low");
+    QTest::addColumn<QString>("high");
+    QTest::addColumn<QString>("sensor");
+
+    QTest::newRow("channel 1") << 0 << "ch1LineE" << "m_sc1" << "m_psl1" << "m_psh1" << "m_sn1";
+    QTest::newRow("channel 2") << 1 << "ch2LineEdit" << "m_sc2" << "m_psl2" << "m_psh2" << "m_sn2";
+    QTest::newRow("channel 12") << 11 << "ch12LineEdit" << "m_sc12" << "m_psl12" << "m_psh12" << "m_sn12";
+    QTest::newRow("channel 22") << 21 << "ch22LineEdit" << "m_sc22" << "m_psl22" << "m_psh22" << "m_sn22";
+}
+
+void TestWidget::channelTables()
+{
+    QFETCH(int, entry);
+    QFETCH(QString, value);
+    QFETCH(QString, correction);
+    QFETCH(QString, low);
+    QFETCH(QString, high);
+    QFETCH(QString, sensor);
+
+    for (int size : { TestAccess::values(*m_window).size(), TestAccess::corrections(*m_window).size(),
+                      TestAccess::lows(*m_window).size(), TestAccess::highs(*m_window).size(),
+                      TestAccess::sensors(*m_window).size() })
+        QCOMPARE(size, 22);
+    QCOMPARE(TestAccess::values(*m_window).at(entry)->objectName(), value);
+    QCOMPARE(TestAccess::corrections(*m_window).at(entry)->objectName(), correction);
+    QCOMPARE(TestAccess::lows(*m_window).at(entry)->objectName(), low);
+    QCOMPARE(TestAccess::highs(*m_window).at(entry)->objectName(), high);
+    QCOMPARE(TestAccess::sensors(*m_window).at(entry)->objectName(), sensor);
+}
+
+void TestWidget::comboKeepsFirstArrivalCurrent()
+{
+    // The port list is filled by insertion; which entry stays current is the
+    // combo box's own doing, and must match what the ordering unit predicts.
+    QComboBox combo;
+    QStringList listed;
+    for (const char *name : { "COM3", "COM10", "COM1" }) {
+        const int at = PortList::insertionIndex(listed, name);
+        listed.insert(at, name);
+        combo.insertItem(at, name);
+    }
+    QCOMPARE(combo.currentText(), QStringLiteral("COM3"));
+    QCOMPARE(combo.currentIndex(), PortList::order({ "COM3", "COM10", "COM1" }).current);
+}
+
+QTEST_MAIN(TestWidget)
+#include "tst_widget.moc"
