@@ -15,5 +15,7 @@ void Widget::on_pushButton_3_clicked()
     dialog->setModal(true);
     dialog->setWindowFlag(Qt::FramelessWindowHint);
     dialog->show();
-    connect(dialog, SIGNAL(write_signal(int, int)), this, SLOT(write_slot(int, int)));
+    // clang-format off
+    connect(dialog, SIGNAL(write_signal(int,int)), this, SLOT(write_slot(int,int)));
+    // clang-format on
 }

@@ -91,11 +91,7 @@ public:
         return nullptr;
     }
 
-    template<typename T>
-    T *find(const QString &name) const
-    {
-        return window->findChild<T *>(name);
-    }
+    template<typename T> T *find(const QString &name) const { return window->findChild<T *>(name); }
 
     QString text(const QString &lineEdit) const { return find<QLineEdit>(lineEdit)->text(); }
 

@@ -14,7 +14,8 @@
 
 namespace {
 
-const int kGridLabels[22] = { 7, 8, 9, 10, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76 };
+const int kGridLabels[22]
+    = { 7, 8, 9, 10, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76 };
 const int kTab6Labels[22] = { 171, 174, 172, 178, 175, 179, 180, 169, 177, 176, 170,
                               173, 168, 167, 181, 182, 183, 184, 185, 186, 187, 188 };
 const int kTab7Labels[22] = { 195, 198, 196, 202, 199, 203, 204, 193, 201, 200, 194,
@@ -30,9 +31,9 @@ QString valueFieldName(int channel)
 }
 
 const QStringList kSensorTypes = {
-    "K",    "E",   "N",     "J",     "WR3-25", "T",      "B",   "R",    "S",    "NC1",  "NC2",
-    "NC3",  "0-20MA", "4-20MA", "WR5_26", "F2",  "0-50mv", "0-100mv", "0-75mv", "NC4", "CU50", "PT100",
-    "CU100", "NC5", "NC6",   "NC7",   "NC8",    "0-400R", "NC9", "NC10", "NC11", "1-5V", "0-5V",
+    "K",     "E",      "N",      "J",      "WR3-25", "T",      "B",       "R",      "S",    "NC1",  "NC2",
+    "NC3",   "0-20MA", "4-20MA", "WR5_26", "F2",     "0-50mv", "0-100mv", "0-75mv", "NC4",  "CU50", "PT100",
+    "CU100", "NC5",    "NC6",    "NC7",    "NC8",    "0-400R", "NC9",     "NC10",   "NC11", "1-5V", "0-5V",
 };
 
 // Row and column of a widget inside the grid layout that holds it.
@@ -113,7 +114,9 @@ void TestForm::objectsExistOnceWithClass_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
 
-    auto add = [](const QString &name, const char *cls) { QTest::newRow(qPrintable(name)) << name << cls; };
+    auto add = [](const QString &name, const char *cls) {
+        QTest::newRow(qPrintable(name)) << name << cls;
+    };
     for (const char *n : { "groupBox", "groupBox_2", "groupBox_3" })
         add(n, "QGroupBox");
     for (const char *n : { "tabWidget", "tabWidget_2" })
@@ -348,7 +351,8 @@ void TestForm::choiceLists_data()
     QTest::addColumn<QStringList>("items");
 
     const QStringList baud = { "4800", "9600", "14400", "19200", "28800", "38400", "57600", "115200" };
-    const QStringList parity = { QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验") };
+    const QStringList parity
+        = { QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验") };
     const QStringList stop = { QStringLiteral("1位"), QStringLiteral("2位") };
     QTest::newRow("baudRateCombo") << "baudRateCombo" << baud;
     QTest::newRow("m_baudCombo") << "m_baudCombo" << baud;

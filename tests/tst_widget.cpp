@@ -169,10 +169,26 @@ void TestWidget::channelTables_data()
     QTest::addColumn<QString>("high");
     QTest::addColumn<QString>("sensor");
 
-    QTest::newRow("channel 1") << 0 << "ch1LineE" << "m_sc1" << "m_psl1" << "m_psh1" << "m_sn1";
-    QTest::newRow("channel 2") << 1 << "ch2LineEdit" << "m_sc2" << "m_psl2" << "m_psh2" << "m_sn2";
-    QTest::newRow("channel 12") << 11 << "ch12LineEdit" << "m_sc12" << "m_psl12" << "m_psh12" << "m_sn12";
-    QTest::newRow("channel 22") << 21 << "ch22LineEdit" << "m_sc22" << "m_psl22" << "m_psh22" << "m_sn22";
+    QTest::newRow("channel 1") << 0 << "ch1LineE"
+                               << "m_sc1"
+                               << "m_psl1"
+                               << "m_psh1"
+                               << "m_sn1";
+    QTest::newRow("channel 2") << 1 << "ch2LineEdit"
+                               << "m_sc2"
+                               << "m_psl2"
+                               << "m_psh2"
+                               << "m_sn2";
+    QTest::newRow("channel 12") << 11 << "ch12LineEdit"
+                                << "m_sc12"
+                                << "m_psl12"
+                                << "m_psh12"
+                                << "m_sn12";
+    QTest::newRow("channel 22") << 21 << "ch22LineEdit"
+                                << "m_sc22"
+                                << "m_psl22"
+                                << "m_psh22"
+                                << "m_sn22";
 }
 
 void TestWidget::channelTables()
