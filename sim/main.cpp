@@ -32,7 +32,7 @@ bool parseAssignment(const QString &text, int minimum, int maximum, Assignment *
 {
     const int equals = text.indexOf(QLatin1Char('='));
     return equals > 0 && parseInt(text.left(equals), 0, 65535, &assignment->address)
-           && parseInt(text.mid(equals + 1), minimum, maximum, &assignment->value);
+        && parseInt(text.mid(equals + 1), minimum, maximum, &assignment->value);
 }
 
 QString describe(const VirtualInstrument::Request &request)
@@ -69,9 +69,9 @@ int main(int argc, char *argv[])
         "Virtual 22-channel measuring instrument: a Modbus RTU server on a new pseudo-terminal "
         "or on a serial device.\nThe first line on standard output is the port to open."));
     parser.addHelpOption();
-    const QCommandLineOption deviceOption(QStringLiteral("device"),
-                                          QStringLiteral("Serve on serial <device> instead of a pseudo-terminal."),
-                                          QStringLiteral("device"));
+    const QCommandLineOption deviceOption(
+        QStringLiteral("device"), QStringLiteral("Serve on serial <device> instead of a pseudo-terminal."),
+        QStringLiteral("device"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
                                         QStringLiteral("Baud rate on a serial device (default 115200)."),
                                         QStringLiteral("rate"), QStringLiteral("115200"));
@@ -81,9 +81,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
                                             QStringLiteral("Stop bits on a serial device: 1 or 2."),
                                             QStringLiteral("count"), QStringLiteral("1"));
-    const QCommandLineOption linkOption(QStringLiteral("link"),
-                                        QStringLiteral("Make a symbolic link to the pseudo-terminal at <path>."),
-                                        QStringLiteral("path"));
+    const QCommandLineOption linkOption(
+        QStringLiteral("link"), QStringLiteral("Make a symbolic link to the pseudo-terminal at <path>."),
+        QStringLiteral("path"));
     const QCommandLineOption addressOption(QStringLiteral("address"),
                                            QStringLiteral("Server address, 1-247 (default 1)."),
                                            QStringLiteral("address"), QStringLiteral("1"));
@@ -105,9 +105,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption delayOption(QStringLiteral("delay"),
                                          QStringLiteral("Fault: answer after <ms> milliseconds."),
                                          QStringLiteral("ms"));
-    const QCommandLineOption exceptionOption(QStringLiteral("exception"),
-                                             QStringLiteral("Fault: answer every request with exception <code>."),
-                                             QStringLiteral("code"));
+    const QCommandLineOption exceptionOption(
+        QStringLiteral("exception"), QStringLiteral("Fault: answer every request with exception <code>."),
+        QStringLiteral("code"));
     const QCommandLineOption badCrcOption(QStringLiteral("bad-crc"),
                                           QStringLiteral("Fault: send replies with a wrong CRC."));
     const QCommandLineOption truncateOption(QStringLiteral("truncate"),
@@ -127,11 +127,13 @@ int main(int argc, char *argv[])
                                             QStringLiteral("ms"));
     const QCommandLineOption faultCountOption(
         QStringLiteral("fault-count"),
-        QStringLiteral("Apply the faults to the next <n> requests only (default: all)."), QStringLiteral("n"));
-    parser.addOptions({deviceOption, baudOption, parityOption, stopBitsOption, linkOption, addressOption,
-                       freezeOption, seedOption, inputOption, holdingOption, logOption, silentOption, delayOption,
-                       exceptionOption, badCrcOption, truncateOption, replyAddressOption, garbageOption,
-                       splitOption, splitGapOption, faultCountOption});
+        QStringLiteral("Apply the faults to the next <n> requests only (default: all)."),
+        QStringLiteral("n"));
+    parser.addOptions({ deviceOption,    baudOption,         parityOption,  stopBitsOption,  linkOption,
+                        addressOption,   freezeOption,       seedOption,    inputOption,     holdingOption,
+                        logOption,       silentOption,       delayOption,   exceptionOption, badCrcOption,
+                        truncateOption,  replyAddressOption, garbageOption, splitOption,     splitGapOption,
+                        faultCountOption });
     parser.process(app);
 
     QTextStream out(stdout);
@@ -188,10 +190,9 @@ int main(int argc, char *argv[])
     instrument.setFaults(faults);
 
     if (parser.isSet(logOption)) {
-        QObject::connect(&instrument, &VirtualInstrument::requestReceived, &app,
-                         [&out](const VirtualInstrument::Request &request) {
-                             out << describe(request) << Qt::endl;
-                         });
+        QObject::connect(
+            &instrument, &VirtualInstrument::requestReceived, &app,
+            [&out](const VirtualInstrument::Request &request) { out << describe(request) << Qt::endl; });
     }
 
     bool opened = false;
@@ -203,8 +204,8 @@ int main(int argc, char *argv[])
             || (parity != QLatin1String("none") && parity != QLatin1String("odd")
                 && parity != QLatin1String("even")))
             return fail(QStringLiteral("invalid line settings"));
-        opened = instrument.openDevice(parser.value(deviceOption), baudRate, parity.at(0).toUpper().toLatin1(),
-                                       stopBits);
+        opened = instrument.openDevice(parser.value(deviceOption), baudRate,
+                                       parity.at(0).toUpper().toLatin1(), stopBits);
     } else {
         opened = instrument.open(parser.value(linkOption));
     }
@@ -218,8 +219,7 @@ int main(int argc, char *argv[])
     QSocketNotifier signalNotifier(signalFd, QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [signalFd] {
         signalfd_siginfo info;
-        while (::read(signalFd, &info, sizeof(info)) > 0) {
-        }
+        while (::read(signalFd, &info, sizeof(info)) > 0) { }
         QCoreApplication::quit();
     });
 

@@ -258,7 +258,7 @@ void VirtualInstrument::lineHungUp()
 
 void VirtualInstrument::checkLine()
 {
-    pollfd descriptor = {m_fd, POLLIN, 0};
+    pollfd descriptor = { m_fd, POLLIN, 0 };
     if (::poll(&descriptor, 1, 0) < 0 || (descriptor.revents & POLLHUP))
         return;
     m_lineTimer.stop();
@@ -435,8 +435,8 @@ void VirtualInstrument::leaveDebugMode()
 
 void VirtualInstrument::sendStatusLine()
 {
-    const int channels = qMin<int>(m_model.holding(InstrumentModel::ChannelCountRegister),
-                                   InstrumentModel::ChannelCount);
+    const int channels
+        = qMin<int>(m_model.holding(InstrumentModel::ChannelCountRegister), InstrumentModel::ChannelCount);
     QString line = QStringLiteral("STATUS %1 s, address %2, %3 channels:")
                        .arg(m_debugClock.elapsed() / 1000)
                        .arg(m_serverAddress)

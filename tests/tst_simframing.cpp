@@ -72,8 +72,8 @@ void TestSimFraming::takeRequest_data()
     const QByteArray readInputs = hex("01040000001671c4");
 
     QTest::newRow("complete read") << readSystem << true << 1 << 3 << 396 << 6 << "" << 0 << QByteArray();
-    QTest::newRow("partial frame waits") << hex("0103018c00") << false << 0 << 0 << 0 << 0 << "" << 0
-                                         << hex("0103018c00");
+    QTest::newRow("partial frame waits")
+        << hex("0103018c00") << false << 0 << 0 << 0 << 0 << "" << 0 << hex("0103018c00");
     QTest::newRow("two frames, first taken")
         << readSystem + readInputs << true << 1 << 3 << 396 << 6 << "" << 0 << readInputs;
     QTest::newRow("garbage then frame")
@@ -84,13 +84,12 @@ void TestSimFraming::takeRequest_data()
         << hex("0103018c000605de") + readInputs << true << 1 << 4 << 0 << 22 << "" << 8 << QByteArray();
     QTest::newRow("bad CRC alone keeps a possible start")
         << hex("0103018c000605de") << false << 0 << 0 << 0 << 0 << "" << 1 << hex("03018c000605de");
-    QTest::newRow("write single")
-        << hex("010627100001437b") << true << 1 << 6 << 10000 << 1 << "1" << 0 << QByteArray();
+    QTest::newRow("write single") << hex("010627100001437b") << true << 1 << 6 << 10000 << 1 << "1" << 0
+                                  << QByteArray();
     QTest::newRow("broadcast write single")
         << hex("0006018c000849ca") << true << 0 << 6 << 396 << 1 << "8" << 0 << QByteArray();
-    QTest::newRow("write multiple")
-        << hex("0110018d00040800050003000200012a56") << true << 1 << 16 << 397 << 4 << "5,3,2,1" << 0
-        << QByteArray();
+    QTest::newRow("write multiple") << hex("0110018d00040800050003000200012a56") << true << 1 << 16 << 397
+                                    << 4 << "5,3,2,1" << 0 << QByteArray();
     QTest::newRow("write multiple waits for its byte count")
         << hex("0110018d00040800") << false << 0 << 0 << 0 << 0 << "" << 0 << hex("0110018d00040800");
     QTest::newRow("write multiple waits for its data")
@@ -143,8 +142,8 @@ void TestSimFraming::takeRequest()
 // A pty hands bytes over in any chunking; the framing must not depend on it.
 void TestSimFraming::takeRequestByteByByte()
 {
-    const QByteArray stream = hex("0103018c000605df") + hex("ff00") + hex("0110018d00040800050003000200012a56")
-                              + hex("010627100001437b");
+    const QByteArray stream = hex("0103018c000605df") + hex("ff00")
+        + hex("0110018d00040800050003000200012a56") + hex("010627100001437b");
     QByteArray buffer;
     QVector<int> functions;
     for (const char byte : stream) {
@@ -153,7 +152,7 @@ void TestSimFraming::takeRequestByteByByte()
         while (ModbusFraming::takeRequest(buffer, &request))
             functions.append(request.functionCode);
     }
-    QCOMPARE(functions, QVector<int>({3, 16, 6}));
+    QCOMPARE(functions, QVector<int>({ 3, 16, 6 }));
     QVERIFY(buffer.isEmpty());
 }
 
@@ -169,8 +168,7 @@ void TestSimFraming::requestShape_data()
     QTest::newRow("write single") << hex("010601920001e81b") << 0;
     QTest::newRow("write multiple x4") << hex("0110018d00040800050003000200012a56") << 0;
     QTest::newRow("write multiple x0") << hex("0110018d0000001ffc") << 3;
-    QTest::newRow("write multiple x124")
-        << hex("0110012c007cf8") + QByteArray(248, '\0') + hex("0ae4") << 3;
+    QTest::newRow("write multiple x124") << hex("0110012c007cf8") + QByteArray(248, '\0') + hex("0ae4") << 3;
     QTest::newRow("write multiple, byte count 3 for 2 words") << hex("0110018d0002030005000a12") << 3;
     QTest::newRow("write coil") << hex("01050000ff008c3a") << 1;
     QTest::newRow("device identification") << hex("012b0e01007077") << 1;
@@ -192,11 +190,11 @@ void TestSimFraming::readReply_data()
     QTest::addColumn<QVector<quint16>>("values");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("factory system block") << 3 << QVector<quint16>{22, 1, 7, 1, 0, 3}
-                                          << hex("01030c001600010007000100000003dfa9");
+    QTest::newRow("factory system block")
+        << 3 << QVector<quint16> { 22, 1, 7, 1, 0, 3 } << hex("01030c001600010007000100000003dfa9");
     QTest::newRow("signed tenths 25.5 and -20.0")
-        << 4 << QVector<quint16>{0x00FF, 0xFF38} << hex("01040400ffff388b96");
-    QTest::newRow("one zero word") << 3 << QVector<quint16>{0} << hex("0103020000b844");
+        << 4 << QVector<quint16> { 0x00FF, 0xFF38 } << hex("01040400ffff388b96");
+    QTest::newRow("one zero word") << 3 << QVector<quint16> { 0 } << hex("0103020000b844");
 }
 
 void TestSimFraming::readReply()
@@ -232,7 +230,8 @@ void TestSimFraming::exceptionReply()
     QFETCH(int, code);
     QFETCH(QByteArray, expected);
 
-    QCOMPARE(ModbusFraming::exceptionReply(1, quint8(function), quint8(code)).toHex(' '), expected.toHex(' '));
+    QCOMPARE(ModbusFraming::exceptionReply(1, quint8(function), quint8(code)).toHex(' '),
+             expected.toHex(' '));
 }
 
 QTEST_APPLESS_MAIN(TestSimFraming)

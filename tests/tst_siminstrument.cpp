@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -44,7 +45,10 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
-    bool send(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    bool send(const QByteArray &bytes)
+    {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
 
     // Collects bytes until at least `expected` have arrived or the time is up;
     // `reads` counts the read calls that returned data.
@@ -188,8 +192,8 @@ void TestSimInstrument::exchange()
 
     LineClient client(m_instrument->portPath());
     QVERIFY(client.isOpen());
-    const QByteArray received = client.transact(request, reply.isEmpty() ? INT_MAX : reply.size(),
-                                                reply.isEmpty() ? 400 : 1000);
+    const QByteArray received
+        = client.transact(request, reply.isEmpty() ? INT_MAX : reply.size(), reply.isEmpty() ? 400 : 1000);
     QCOMPARE(received.toHex(' '), reply.toHex(' '));
     if (checkRegister >= 0)
         QCOMPARE(int(m_instrument->holding(checkRegister)), checkValue);
@@ -237,7 +241,7 @@ void TestSimInstrument::requestLog()
     QCOMPARE(int(log.at(0).functionCode), 16);
     QCOMPARE(int(log.at(0).startAddress), 397);
     QCOMPARE(int(log.at(0).quantity), 4);
-    QCOMPARE(log.at(0).values, QVector<quint16>({5, 3, 2, 1}));
+    QCOMPARE(log.at(0).values, QVector<quint16>({ 5, 3, 2, 1 }));
     QCOMPARE(log.at(0).raw, write);
     QCOMPARE(int(log.at(1).serverAddress), 2);
     QCOMPARE(log.at(1).raw, otherServer);
@@ -391,7 +395,8 @@ void TestSimInstrument::debugMode()
 void TestSimInstrument::debugModeSurvivesHandOver()
 {
     auto client = std::make_unique<LineClient>(m_instrument->portPath());
-    QCOMPARE(client->transact(hex("0110271000010200013202"), 8).toHex(' '), hex("0110271000010ab8").toHex(' '));
+    QCOMPARE(client->transact(hex("0110271000010200013202"), 8).toHex(' '),
+             hex("0110271000010ab8").toHex(' '));
     QVERIFY(m_instrument->inDebugMode());
     client->close();
     QTest::qWait(100);
@@ -408,7 +413,7 @@ void TestSimInstrument::unplugGivesClientIoError()
     m_instrument->closePort();
     QVERIFY(!m_instrument->isOpen());
 
-    pollfd descriptor = {client.fd(), POLLIN, 0};
+    pollfd descriptor = { client.fd(), POLLIN, 0 };
     QCOMPARE(::poll(&descriptor, 1, 500), 1);
     QVERIFY(descriptor.revents & POLLHUP);
     // A hung-up tty reads as end of file and refuses writes.
