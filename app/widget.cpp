@@ -60,7 +60,8 @@ Widget::Widget(QWidget *parent)
 
     enterIdleMode();
 
-    m_valueEdits = channelControls<QLineEdit>(this, QStringLiteral("ch1LineE"), QStringLiteral("ch%1LineEdit"));
+    m_valueEdits
+        = channelControls<QLineEdit>(this, QStringLiteral("ch1LineE"), QStringLiteral("ch%1LineEdit"));
     m_scEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_sc%1"));
     m_pslEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psl%1"));
     m_pshEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psh%1"));

@@ -22,14 +22,14 @@ void TestPortList::order_data()
     // By code units, not by number: COM10 sorts before COM3.
     QTest::newRow("windows names") << QStringList { "COM3", "COM10", "COM1" }
                                    << QStringList { "COM1", "COM10", "COM3" } << 2;
-    QTest::newRow("first arrival smallest") << QStringList { "COM1", "COM3", "COM2" }
-                                            << QStringList { "COM1", "COM2", "COM3" } << 0;
+    QTest::newRow("first arrival smallest")
+        << QStringList { "COM1", "COM3", "COM2" } << QStringList { "COM1", "COM2", "COM3" } << 0;
     QTest::newRow("case sensitive") << QStringList { "com1", "COM2", "Com3" }
                                     << QStringList { "COM2", "Com3", "com1" } << 2;
     QTest::newRow("linux names") << QStringList { "ttyUSB1", "ttyS0", "ttyACM0", "ttyUSB0" }
                                  << QStringList { "ttyACM0", "ttyS0", "ttyUSB0", "ttyUSB1" } << 3;
-    QTest::newRow("equal names keep arrival") << QStringList { "COM2", "COM1", "COM2" }
-                                              << QStringList { "COM1", "COM2", "COM2" } << 1;
+    QTest::newRow("equal names keep arrival")
+        << QStringList { "COM2", "COM1", "COM2" } << QStringList { "COM1", "COM2", "COM2" } << 1;
 }
 
 void TestPortList::order()
