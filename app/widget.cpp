@@ -1,9 +1,12 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "consoletextdecoder.h"
+
 #include <QComboBox>
 #include <QDebug>
 #include <QLineEdit>
+#include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
 #include <QTimer>
@@ -42,6 +45,7 @@ Widget::Widget(QWidget *parent)
     ui->groupBox_3->setLayout(ui->gridLayout_3);
 
     m_serialPort = new QSerialPort;
+    watchConsolePort();
 
     // The form's caption starts with a blank; the console logic compares the
     // caption exactly, so the bare text must be in place before any of it runs.
@@ -74,8 +78,19 @@ Widget::Widget(QWidget *parent)
 
 Widget::~Widget()
 {
+    // The client closes while the base class destroys it and finishes every
+    // pending reply as it does; none of that may reach a half-destroyed window.
+    m_modbusDevice->disconnect(this);
+    const auto replies = m_modbusDevice->findChildren<QModbusReply *>();
+    for (QModbusReply *reply : replies)
+        reply->disconnect(this);
+    if (m_watchedLinkPort)
+        m_watchedLinkPort->disconnect(this);
+    m_serialPort->disconnect(this);
+
     delete ui;
     delete m_serialPort;
+    delete m_consoleDecoder;
 }
 
 void Widget::enterIdleMode()
@@ -120,5 +135,10 @@ void Widget::enterConnectedMode()
 void Widget::stop_debug()
 {
     enterIdleMode();
-    enterConnectedMode();
+    // Opening the console closed the Modbus link. Without it the connected
+    // layout would poll nothing while looking as if it did.
+    if (isConnected() || openLink())
+        enterConnectedMode();
+    else
+        showOpenFailure();
 }

@@ -91,6 +91,19 @@ private:
     int channelTableServer() const;
     // Writes are never confirmed to the operator; the reply is only released.
     void sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress);
+    // Hands a read to the client and routes its reply to handler; returns the
+    // reply still pending, or nullptr when there is nothing to wait for.
+    QModbusReply *sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)());
+    // Opens the Modbus link with the line settings the window shows; the
+    // caller decides what the operator is told when that fails.
+    bool openLink();
+    void showOpenFailure();
+
+    // The debug console.
+    bool inConnectedMode() const;
+    void watchConsolePort();
+    void dropBrokenConsole();
+    void showConsolePending();
 
     Ui::Widget *ui;
     QVector<QLineEdit *> m_valueEdits;
@@ -107,6 +120,13 @@ private:
     QPointer<QModbusReply> m_pollReply;
     PortWatcher *m_portWatcher = nullptr;
     QSerialPort *m_watchedLinkPort = nullptr;
+
+    // One per opening of the console, so that nothing half-received carries over.
+    ConsoleTextDecoder *m_consoleDecoder = nullptr;
+    // The last text shown ended in CR; an LF arriving next completes that line break.
+    bool m_consoleAfterCr = false;
+    // Received and decoded, not yet in the view.
+    QString m_consolePending;
 };
 
 #endif // METERCONFIG_WIDGET_H

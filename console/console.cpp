@@ -1,17 +1,247 @@
 #include "ui_widget.h"
 #include "widget.h"
 
-void Widget::on_debugBt_clicked() { }
+#include "consoletextdecoder.h"
+#include "registercodec.h"
 
-void Widget::debug_start() { }
+#include <QDebug>
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
+#include <QScrollBar>
+#include <QSerialPort>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
-void Widget::readDate() { }
+namespace {
 
-void Widget::on_sendBt_clicked() { }
+// The caption is the console's only state; both texts are compared exactly.
+const char StartCaption[] = "开始调试";
+const char StopCaption[] = "停止调试";
+
+// An instrument left printing for hours would otherwise grow the view without
+// end, and every insertion gets slower as the document grows. Like a
+// terminal's scrollback, the oldest text goes once the view holds this many
+// characters (several minutes of a line running flat out at 115200 baud).
+constexpr int ScrollbackChars = 2000000;
+// The oldest text goes in steps rather than with every insertion.
+constexpr int ScrollbackTrimChars = ScrollbackChars / 10;
+// A text block is laid out again in full on every insertion into it. Output
+// that never breaks its line is therefore continued in a new block here,
+// which the view shows as one more wrapped row.
+constexpr int LongestBlockChars = 1024;
+// A port at 115200 baud reports new bytes every few milliseconds; laying the
+// view out and painting it that often would cost more than the eye can use.
+// What arrives within this interval is shown at once.
+constexpr int ShowIntervalMs = 100;
+
+bool isConsoleCaption(const QString &caption, const char *expected)
+{
+    return caption == QString::fromUtf8(expected);
+}
+
+} // namespace
+
+void Widget::on_debugBt_clicked()
+{
+    if (isConsoleCaption(ui->debugBt->text(), StopCaption)) {
+        stop_debug();
+        return;
+    }
+    if (!isConnected())
+        return;
+
+    // The same guard as the channel tables: a slip in the address field must
+    // never switch every instrument on the bus into text mode.
+    const int server = channelTableServer();
+    if (server == 0)
+        return;
+
+    QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, RegisterCodec::DebugCommandRegister, 1);
+    unit.setValue(0, RegisterCodec::DebugCommandValue);
+    QModbusReply *reply = m_modbusDevice->sendWriteRequest(unit, server);
+    if (!reply)
+        return;
+    if (reply->isFinished()) {
+        reply->deleteLater();
+        return;
+    }
+    connect(reply, &QModbusReply::finished, this, [this, reply]() {
+        qDebug() << "7";
+        // Closing the link ("停止", the port removed) aborts the command; the
+        // operator has left connected mode then and must not find the line
+        // taken over behind his back.
+        if (reply->error() != QModbusDevice::ReplyAbortedError && inConnectedMode())
+            debug_start();
+        reply->deleteLater();
+    });
+}
+
+bool Widget::inConnectedMode() const
+{
+    return ui->debugBt->isEnabled() && ui->pushButton_2->isEnabled()
+        && isConsoleCaption(ui->debugBt->text(), StartCaption);
+}
+
+void Widget::debug_start()
+{
+    if (isConnected())
+        m_modbusDevice->disconnectDevice();
+    if (!isConsoleCaption(ui->debugBt->text(), StartCaption))
+        return;
+
+    m_serialPort->setPortName(ui->serialPortCombo->currentText());
+    m_serialPort->setBaudRate(QSerialPort::Baud115200);
+    m_serialPort->setDataBits(QSerialPort::Data8);
+    m_serialPort->setStopBits(QSerialPort::OneStop);
+    m_serialPort->setParity(QSerialPort::NoParity);
+    m_serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_serialPort->open(QIODevice::ReadWrite)) {
+        showOpenFailure();
+        // The window still shows the connected layout; give it its link back
+        // rather than let it poll a closed client. The operator has been told
+        // the port is taken, so a second refusal only ends in idle mode.
+        if (openLink())
+            on_readBt_clicked();
+        else
+            on_pushButton_2_clicked();
+        return;
+    }
+
+    // A character cut off when the console last closed belongs to nothing
+    // that arrives now.
+    delete m_consoleDecoder;
+    m_consoleDecoder = new ConsoleTextDecoder;
+    m_consoleAfterCr = false;
+
+    ui->serialPortCombo->setEnabled(false);
+    ui->baudRateCombo->setEnabled(false);
+    ui->jiaoyanCombo->setEnabled(false);
+    ui->stopbitCombo->setEnabled(false);
+    ui->pushButton_3->setEnabled(false);
+
+    // Unique, so that however often the console opens each chunk is read once.
+    connect(m_serialPort, SIGNAL(readyRead()), this, SLOT(readDate()), Qt::UniqueConnection);
+    ui->debugBt->setText(QString::fromUtf8(StopCaption));
+}
+
+void Widget::watchConsolePort()
+{
+    // An unplugged adapter leaves the port open but dead. The port is closed
+    // only after its own signal has returned, as it is still at work in it.
+    connect(m_serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+            || error == QSerialPort::WriteError)
+            QMetaObject::invokeMethod(this, &Widget::dropBrokenConsole, Qt::QueuedConnection);
+    });
+}
+
+void Widget::dropBrokenConsole()
+{
+    // The console may have been closed, or opened afresh, since the error.
+    const QSerialPort::SerialPortError error = m_serialPort->error();
+    if (!isConsoleCaption(ui->debugBt->text(), StopCaption)
+        || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
+            && error != QSerialPort::WriteError))
+        return;
+    on_pushButton_2_clicked();
+}
+
+void Widget::readDate()
+{
+    const QByteArray bytes = m_serialPort->readAll();
+    if (bytes.isEmpty() || !m_consoleDecoder)
+        return;
+    const bool scheduled = !m_consolePending.isEmpty();
+    m_consolePending += m_consoleDecoder->decode(bytes);
+    if (!scheduled && !m_consolePending.isEmpty())
+        QTimer::singleShot(ShowIntervalMs, this, &Widget::showConsolePending);
+}
+
+void Widget::showConsolePending()
+{
+    const QString text = m_consolePending;
+    m_consolePending.clear();
+    if (text.isEmpty())
+        return;
+
+    // The view's own cursor is the operator's: a click or a selection there
+    // must not decide where the instrument's output goes.
+    QTextDocument *document = ui->textBrowser->document();
+    QScrollBar *scrollBar = ui->textBrowser->verticalScrollBar();
+    const bool following = scrollBar->value() == scrollBar->maximum();
+
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    int column = cursor.block().length() - 1;
+    int from = 0;
+    // A CR LF pair split across two reads is still one line break.
+    if (m_consoleAfterCr && text.at(0) == QLatin1Char('\n'))
+        from = 1;
+    while (from < text.size()) {
+        int lineEnd = from;
+        while (lineEnd < text.size() && text.at(lineEnd) != QLatin1Char('\r')
+               && text.at(lineEnd) != QLatin1Char('\n'))
+            ++lineEnd;
+        while (lineEnd - from > LongestBlockChars - column) {
+            const int room = LongestBlockChars - column;
+            cursor.insertText(text.mid(from, room));
+            cursor.insertBlock();
+            from += room;
+            column = 0;
+        }
+        cursor.insertText(text.mid(from, lineEnd - from));
+        column += lineEnd - from;
+        if (lineEnd == text.size())
+            break;
+        from = lineEnd + 1;
+        if (text.at(lineEnd) == QLatin1Char('\r') && from < text.size() && text.at(from) == QLatin1Char('\n'))
+            ++from;
+        cursor.insertBlock();
+        column = 0;
+    }
+    m_consoleAfterCr = text.endsWith(QLatin1Char('\r'));
+
+    cursor.endEditBlock();
+
+    // A separate edit: within one edit block with the insertion at the end
+    // the change would span the whole view and have all of it laid out again.
+    if (document->characterCount() > ScrollbackChars + ScrollbackTrimChars) {
+        // Whole blocks only, so that no line is left with its start cut off.
+        const QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
+        if (keep.isValid() && keep.position() > 0) {
+            QTextCursor top(document);
+            top.setPosition(keep.position(), QTextCursor::KeepAnchor);
+            top.removeSelectedText();
+        }
+    }
+
+    if (following)
+        scrollBar->setValue(scrollBar->maximum());
+}
+
+void Widget::on_sendBt_clicked()
+{
+    // The button stays usable while the console is closed; there is nothing
+    // to write to then.
+    if (!m_serialPort->isOpen())
+        return;
+    const QByteArray bytes = ui->sendLineEdit->text().toUtf8();
+    if (!bytes.isEmpty())
+        m_serialPort->write(bytes);
+}
 
 void Widget::on_clearBt_clicked()
 {
     on_pushButton_4_clicked();
 }
 
-void Widget::on_pushButton_4_clicked() { }
+void Widget::on_pushButton_4_clicked()
+{
+    // Text received before the click goes with the rest.
+    m_consolePending.clear();
+    ui->textBrowser->clear();
+}

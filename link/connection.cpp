@@ -45,7 +45,22 @@ void Widget::on_pushButton_clicked()
 {
     if (isConnected())
         return;
+    if (openLink())
+        enterConnectedMode();
+    else
+        showOpenFailure();
+}
 
+void Widget::showOpenFailure()
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("打开串口错误"));
+    box.setText(QStringLiteral("打开失败，串口可能被占用."));
+    box.exec();
+}
+
+bool Widget::openLink()
+{
     m_modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
                                            ui->serialPortCombo->currentText());
     m_modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
@@ -58,16 +73,10 @@ void Widget::on_pushButton_clicked()
     m_modbusDevice->setTimeout(500);
     m_modbusDevice->setNumberOfRetries(2);
 
-    if (m_modbusDevice->connectDevice()) {
-        watchLinkPort();
-        enterConnectedMode();
-        return;
-    }
-
-    QMessageBox box;
-    box.setWindowTitle(QStringLiteral("打开串口错误"));
-    box.setText(QStringLiteral("打开失败，串口可能被占用."));
-    box.exec();
+    if (!m_modbusDevice->connectDevice())
+        return false;
+    watchLinkPort();
+    return true;
 }
 
 void Widget::on_pushButton_2_clicked()

@@ -21,15 +21,7 @@ void Widget::timeOut1S()
 
     QModbusDataUnit unit(QModbusDataUnit::InputRegisters, RegisterCodec::MeasuredValueStart,
                          m_valueEdits.size());
-    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, RegisterCodec::FixedServerAddress);
-    if (!reply)
-        return;
-    if (reply->isFinished()) {
-        delete reply;
-        return;
-    }
-    m_pollReply = reply;
-    connect(reply, &QModbusReply::finished, this, &Widget::readReady);
+    m_pollReply = sendRead(unit, RegisterCodec::FixedServerAddress, &Widget::readReady);
 }
 
 void Widget::readReady()

@@ -27,3 +27,16 @@ void Widget::sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress)
     }
     connect(reply, &QModbusReply::finished, this, [reply]() { reply->deleteLater(); });
 }
+
+QModbusReply *Widget::sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)())
+{
+    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, serverAddress);
+    if (!reply)
+        return nullptr;
+    if (reply->isFinished()) {
+        delete reply;
+        return nullptr;
+    }
+    connect(reply, &QModbusReply::finished, this, handler);
+    return reply;
+}

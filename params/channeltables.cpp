@@ -11,13 +11,20 @@ using namespace RegisterCodec;
 
 namespace {
 
-QVector<quint16> replyWords(QObject *sender, QModbusReply **replyOut)
+// The four tables decode alike: each word of a good reply goes to its
+// channel's control; a failed reply leaves the table as it was.
+template<typename Control, typename Apply>
+void fillFromReply(QObject *sender, const QVector<Control *> &controls, Apply apply)
 {
     auto *reply = qobject_cast<QModbusReply *>(sender);
-    *replyOut = reply;
-    if (!reply || reply->error() != QModbusDevice::NoError)
-        return {};
-    return reply->result().values();
+    if (!reply)
+        return;
+    if (reply->error() == QModbusDevice::NoError) {
+        const QVector<quint16> words = reply->result().values();
+        for (int i = 0; i < words.size() && i < controls.size(); ++i)
+            apply(controls.at(i), words.at(i));
+    }
+    reply->deleteLater();
 }
 
 } // namespace
@@ -50,14 +57,7 @@ void Widget::on_readChBt_clicked()
         if (server == 0)
             return;
         QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, table.start, ChannelTableWords);
-        QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, server);
-        if (!reply)
-            continue;
-        if (reply->isFinished()) {
-            delete reply;
-            continue;
-        }
-        connect(reply, &QModbusReply::finished, this, table.decode);
+        sendRead(unit, server, table.decode);
     }
 }
 
@@ -115,44 +115,25 @@ void Widget::on_copyChBt_clicked()
 
 void Widget::readReady_sc()
 {
-    QModbusReply *reply = nullptr;
-    const QVector<quint16> words = replyWords(sender(), &reply);
-    if (!reply)
-        return;
-    for (int i = 0; i < words.size() && i < m_scEdits.size(); ++i)
-        m_scEdits.at(i)->setText(signedTenthsText(words.at(i)));
-    reply->deleteLater();
+    fillFromReply(sender(), m_scEdits,
+                  [](QLineEdit *edit, quint16 word) { edit->setText(signedTenthsText(word)); });
 }
 
 void Widget::readReady_psl()
 {
-    QModbusReply *reply = nullptr;
-    const QVector<quint16> words = replyWords(sender(), &reply);
-    if (!reply)
-        return;
-    for (int i = 0; i < words.size() && i < m_pslEdits.size(); ++i)
-        m_pslEdits.at(i)->setText(signedIntegerText(words.at(i)));
-    reply->deleteLater();
+    fillFromReply(sender(), m_pslEdits,
+                  [](QLineEdit *edit, quint16 word) { edit->setText(signedIntegerText(word)); });
 }
 
 void Widget::readReady_psh()
 {
-    QModbusReply *reply = nullptr;
-    const QVector<quint16> words = replyWords(sender(), &reply);
-    if (!reply)
-        return;
-    for (int i = 0; i < words.size() && i < m_pshEdits.size(); ++i)
-        m_pshEdits.at(i)->setText(signedIntegerText(words.at(i)));
-    reply->deleteLater();
+    fillFromReply(sender(), m_pshEdits,
+                  [](QLineEdit *edit, quint16 word) { edit->setText(signedIntegerText(word)); });
 }
 
 void Widget::readReady_sn()
 {
-    QModbusReply *reply = nullptr;
-    const QVector<quint16> words = replyWords(sender(), &reply);
-    if (!reply)
-        return;
-    for (int i = 0; i < words.size() && i < m_snCombos.size(); ++i)
-        m_snCombos.at(i)->setCurrentIndex(choiceIndex(words.at(i), m_snCombos.at(i)->count()));
-    reply->deleteLater();
+    fillFromReply(sender(), m_snCombos, [](QComboBox *combo, quint16 word) {
+        combo->setCurrentIndex(choiceIndex(word, combo->count()));
+    });
 }

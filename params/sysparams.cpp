@@ -13,14 +13,7 @@ void Widget::on_readBt_clicked()
 {
     // No state check: a closed client returns no reply, and that is all.
     QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, SystemBlockStart, SystemBlockWords);
-    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, FixedServerAddress);
-    if (!reply)
-        return;
-    if (reply->isFinished()) {
-        delete reply;
-        return;
-    }
-    connect(reply, &QModbusReply::finished, this, &Widget::readReady_sys);
+    sendRead(unit, FixedServerAddress, &Widget::readReady_sys);
 }
 
 void Widget::readReady_sys()

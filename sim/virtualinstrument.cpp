@@ -224,7 +224,7 @@ void VirtualInstrument::readAvailable()
         const ssize_t n = ::read(m_fd, chunk, sizeof(chunk));
         if (n > 0) {
             const QByteArray bytes(chunk, int(n));
-            if (m_debugMode)
+            if (m_debugMode && !isModbusAgain(bytes))
                 writeBytes(bytes);
             else
                 handleModbusBytes(bytes);
@@ -265,6 +265,22 @@ void VirtualInstrument::checkLine()
     m_lineOpen = true;
     m_readNotifier->setEnabled(true);
     emit lineOpenChanged(true);
+}
+
+bool VirtualInstrument::isModbusAgain(const QByteArray &bytes)
+{
+    // A client that closes its console and reopens the line for Modbus at
+    // once leaves no hang-up to see. A whole request for us, CRC and all,
+    // does not turn up in typed text, so it ends the console just the same.
+    QByteArray buffer = bytes;
+    Request request;
+    while (takeRequest(buffer, &request)) {
+        if (request.serverAddress == m_serverAddress) {
+            leaveDebugMode();
+            return true;
+        }
+    }
+    return false;
 }
 
 void VirtualInstrument::handleModbusBytes(const QByteArray &bytes)

@@ -33,7 +33,9 @@ class QSocketNotifier;
 // off, a status line goes out every second and received bytes are echoed.
 // On a pty, debug mode ends when the peer closes the line; a close within the
 // first 500 ms is the tool handing the line from its Modbus client to its
-// console and does not count. On a serial device only leaveDebugMode() ends it.
+// console and does not count. It also ends when a whole Modbus request for
+// this server arrives, which is then answered. On a serial device only that
+// or leaveDebugMode() ends it.
 class VirtualInstrument : public QObject
 {
     Q_OBJECT
@@ -128,6 +130,7 @@ private:
     void readAvailable();
     void lineHungUp();
     void checkLine();
+    bool isModbusAgain(const QByteArray &bytes);
     void handleModbusBytes(const QByteArray &bytes);
     void processBuffer();
     void dropStalledByte();

@@ -73,8 +73,9 @@ class TestForm : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    // The form is only read, so one window serves every row.
+    void initTestCase();
+    void cleanupTestCase();
 
     void objectsExistOnceWithClass_data();
     void objectsExistOnceWithClass();
@@ -98,12 +99,12 @@ private:
     Widget *m_window = nullptr;
 };
 
-void TestForm::init()
+void TestForm::initTestCase()
 {
     m_window = new Widget;
 }
 
-void TestForm::cleanup()
+void TestForm::cleanupTestCase()
 {
     delete m_window;
     m_window = nullptr;
@@ -432,14 +433,15 @@ void TestForm::onlyChannelCountIsReadOnly()
 
 void TestForm::windowGeometry()
 {
-    QCOMPARE(m_window->size(), QSize(990, 532));
-    QCOMPARE(m_window->maximumHeight(), 532);
-    QCOMPARE(m_window->maximumWidth(), QWIDGETSIZE_MAX);
+    Widget window;
+    QCOMPARE(window.size(), QSize(990, 532));
+    QCOMPARE(window.maximumHeight(), 532);
+    QCOMPARE(window.maximumWidth(), QWIDGETSIZE_MAX);
     // Wider is allowed: nothing but the height is bounded.
-    m_window->show();
-    m_window->resize(1400, 532);
-    QTRY_COMPARE(m_window->width(), 1400);
-    QCOMPARE(m_window->maximumHeight(), 532);
+    window.show();
+    window.resize(1400, 532);
+    QTRY_COMPARE(window.width(), 1400);
+    QCOMPARE(window.maximumHeight(), 532);
 }
 
 void TestForm::fullNameOfChannelOneIsAbsent()

@@ -24,6 +24,7 @@ private slots:
     void cleanup();
 
     void connectingReadsSystemBlockThenPolls();
+    void connectedLayout();
     void systemReadFillsGroup();
     void measuredValues_data();
     void measuredValues();
@@ -83,6 +84,26 @@ void TestLink::connectingReadsSystemBlockThenPolls()
         QCOMPARE(poll.quantity, quint16(22));
     }
     QCOMPARE(m_rig->requestsWith(ReadHolding).size(), 1);
+}
+
+void TestLink::connectedLayout()
+{
+    QVERIFY(m_rig->connectLink());
+    for (const char *name :
+         { "serialPortCombo", "baudRateCombo", "jiaoyanCombo", "stopbitCombo", "pushButton" })
+        QVERIFY2(!m_rig->find<QWidget>(name)->isEnabled(), name);
+    for (const char *name :
+         { "pushButton_2", "pushButton_3", "debugBt", "readBt", "writeBt", "readChBt", "writeChBt",
+           "copyChBt", "sendBt", "clearBt", "sendLineEdit", "m_addrLineEdit" })
+        QVERIFY2(m_rig->find<QWidget>(name)->isEnabled(), name);
+    QVERIFY(m_rig->pollTimer()->isActive());
+    QCOMPARE(m_rig->find<QPushButton>("debugBt")->text(), QStringLiteral("开始调试"));
+
+    QTest::mouseClick(m_rig->find<QPushButton>("pushButton_2"), Qt::LeftButton);
+    QVERIFY(m_rig->isIdle());
+    QVERIFY(m_rig->find<QWidget>("serialPortCombo")->isEnabled());
+    QVERIFY(!m_rig->find<QWidget>("pushButton_3")->isEnabled());
+    QVERIFY(!m_rig->find<QWidget>("debugBt")->isEnabled());
 }
 
 void TestLink::systemReadFillsGroup()

@@ -375,9 +375,10 @@ void TestSimInstrument::debugMode()
     QVERIFY(m_instrument->inDebugMode());
     QCOMPARE(modeSpy.count(), 1);
 
-    // Plain text now: received bytes come back, Modbus requests included.
+    // Plain text now: received bytes come back, requests for other servers included.
     QCOMPARE(client->transact("abc", 3), QByteArray("abc"));
-    QCOMPARE(client->transact(ReadSystem, ReadSystem.size()).toHex(' '), ReadSystem.toHex(' '));
+    const QByteArray otherServer = hex("0203018c000605ec");
+    QCOMPARE(client->transact(otherServer, otherServer.size()).toHex(' '), otherServer.toHex(' '));
     const QByteArray status = client->receive(INT_MAX, 1300);
     QVERIFY2(status.startsWith("STATUS ") && status.endsWith("\r\n"), status.constData());
     QVERIFY(status.contains(" CH22="));
@@ -388,6 +389,13 @@ void TestSimInstrument::debugMode()
 
     client = std::make_unique<LineClient>(m_instrument->portPath());
     QCOMPARE(client->transact(ReadSystem, SystemReply.size()).toHex(' '), SystemReply.toHex(' '));
+
+    // A client that leaves its console and goes straight back to Modbus
+    // shows no hang-up; its first request for us ends the text mode.
+    QCOMPARE(client->transact(command, command.size()).toHex(' '), command.toHex(' '));
+    QVERIFY(m_instrument->inDebugMode());
+    QCOMPARE(client->transact(ReadSystem, SystemReply.size()).toHex(' '), SystemReply.toHex(' '));
+    QVERIFY(!m_instrument->inDebugMode());
 }
 
 // The tool closes its Modbus port and opens the console on the same line

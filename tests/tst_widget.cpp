@@ -50,8 +50,6 @@ private slots:
 
     void startUpState();
     void idleMarkerOncePerEntry();
-    void modes_data();
-    void modes();
     void channelTables_data();
     void channelTables();
     void comboKeepsFirstArrivalCurrent();
@@ -127,37 +125,6 @@ void TestWidget::idleMarkerOncePerEntry()
     QCOMPARE(g_messages, QStringList { "8" }); // disabled in idle mode: no click reaches it
     QMetaObject::invokeMethod(m_window, "on_pushButton_2_clicked");
     QCOMPARE(g_messages, (QStringList { "8", "8" }));
-}
-
-void TestWidget::modes_data()
-{
-    QTest::addColumn<QString>("slot");
-    QTest::addColumn<bool>("timerRuns");
-    QTest::addColumn<bool>("lineSettings");
-    QTest::addColumn<bool>("start");
-    QTest::addColumn<bool>("stop");
-    QTest::addColumn<bool>("hidden");
-    QTest::addColumn<bool>("debug");
-
-    // stop_debug passes through idle into connected mode.
-    QTest::newRow("connected") << "stop_debug" << true << false << false << true << true << true;
-    QTest::newRow("idle") << "on_pushButton_2_clicked" << false << true << true << false << false << false;
-}
-
-void TestWidget::modes()
-{
-    QFETCH(QString, slot);
-    QFETCH(bool, timerRuns);
-    QFETCH(bool, lineSettings);
-    QFETCH(bool, start);
-    QFETCH(bool, stop);
-    QFETCH(bool, hidden);
-    QFETCH(bool, debug);
-
-    QVERIFY(QMetaObject::invokeMethod(m_window, qPrintable(slot)));
-    QCOMPARE(pollTimer()->isActive(), timerRuns);
-    checkEnabled({ lineSettings, start, stop, hidden, debug });
-    QCOMPARE(m_window->findChild<QPushButton *>("debugBt")->text(), QStringLiteral("开始调试"));
 }
 
 void TestWidget::channelTables_data()
