@@ -113,14 +113,6 @@ double bareRequests(QModbusRtuSerialMaster &bare, bool write)
     return watch.wait();
 }
 
-void keep(QVector<double> &samples, double ms, int &failures)
-{
-    if (ms < 0)
-        ++failures;
-    else
-        samples << ms;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -158,8 +150,8 @@ int main(int argc, char **argv)
         rig.find<QLineEdit>("m_addrLineEdit")->setText("1");
         windowRead(rig, controls); // warm-up
         for (int run = 0; run < RunsPerBlock; ++run) {
-            keep(windowReads, windowRead(rig, controls), failures);
-            keep(windowWrites, windowWrite(rig), failures);
+            Bench::keep(windowReads, windowRead(rig, controls), failures);
+            Bench::keep(windowWrites, windowWrite(rig), failures);
         }
         QModbusRtuSerialMaster bare;
         Bench::copySettings(bare, rig.client());
@@ -170,8 +162,8 @@ int main(int argc, char **argv)
         }
         bareRequests(bare, false); // warm-up
         for (int run = 0; run < RunsPerBlock; ++run) {
-            keep(bareReads, bareRequests(bare, false), failures);
-            keep(bareWrites, bareRequests(bare, true), failures);
+            Bench::keep(bareReads, bareRequests(bare, false), failures);
+            Bench::keep(bareWrites, bareRequests(bare, true), failures);
         }
         bare.disconnectDevice();
         QTest::qWait(50);

@@ -60,14 +60,6 @@ double barePoll(QModbusRtuSerialMaster &bare)
     return watch.wait();
 }
 
-void keep(QVector<double> &samples, double ms, int &failures)
-{
-    if (ms < 0)
-        ++failures;
-    else
-        samples << ms;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -96,7 +88,7 @@ int main(int argc, char **argv)
         }
         windowPoll(rig, fields); // warm-up
         for (int run = 0; run < RunsPerBlock; ++run)
-            keep(window, windowPoll(rig, fields), failures);
+            Bench::keep(window, windowPoll(rig, fields), failures);
 
         QModbusRtuSerialMaster client;
         Bench::copySettings(client, rig.client());
@@ -107,7 +99,7 @@ int main(int argc, char **argv)
         }
         barePoll(client); // warm-up
         for (int run = 0; run < RunsPerBlock; ++run)
-            keep(bare, barePoll(client), failures);
+            Bench::keep(bare, barePoll(client), failures);
         client.disconnectDevice();
         QTest::qWait(50);
     }

@@ -26,6 +26,15 @@ inline double median(QVector<double> samples)
     return samples.size() % 2 ? samples.at(mid) : (samples.at(mid - 1) + samples.at(mid)) / 2.0;
 }
 
+// A run that hit its limit is counted, not timed.
+inline void keep(QVector<double> &samples, double ms, int &failures)
+{
+    if (ms < 0)
+        ++failures;
+    else
+        samples << ms;
+}
+
 // Runs the event loop until done() is called or a generous limit passes;
 // returns the milliseconds from start() to done(), or -1 on the limit.
 class Stopwatch

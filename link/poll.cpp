@@ -2,6 +2,7 @@
 #include "widget.h"
 
 #include "registercodec.h"
+#include "replies.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -26,15 +27,11 @@ void Widget::timeOut1S()
 
 void Widget::readReady()
 {
-    auto *reply = qobject_cast<QModbusReply *>(sender());
+    QVector<quint16> words;
+    QModbusReply *reply = goodReply(sender(), &words);
     if (!reply)
         return;
-    if (reply->error() != QModbusDevice::NoError) {
-        reply->deleteLater();
-        return;
-    }
 
-    const QVector<quint16> words = reply->result().values();
     ui->m_chnum->setText(QString::number(g_chnum));
     for (int i = 0; i < words.size() && i < m_valueEdits.size(); ++i) {
         if (i < g_chnum)

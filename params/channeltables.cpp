@@ -2,6 +2,7 @@
 #include "widget.h"
 
 #include "registercodec.h"
+#include "replies.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -16,14 +17,12 @@ namespace {
 template<typename Control, typename Apply>
 void fillFromReply(QObject *sender, const QVector<Control *> &controls, Apply apply)
 {
-    auto *reply = qobject_cast<QModbusReply *>(sender);
+    QVector<quint16> words;
+    QModbusReply *reply = goodReply(sender, &words);
     if (!reply)
         return;
-    if (reply->error() == QModbusDevice::NoError) {
-        const QVector<quint16> words = reply->result().values();
-        for (int i = 0; i < words.size() && i < controls.size(); ++i)
-            apply(controls.at(i), words.at(i));
-    }
+    for (int i = 0; i < words.size() && i < controls.size(); ++i)
+        apply(controls.at(i), words.at(i));
     reply->deleteLater();
 }
 

@@ -2,6 +2,7 @@
 #include "widget.h"
 
 #include "registercodec.h"
+#include "replies.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -18,15 +19,11 @@ void Widget::on_readBt_clicked()
 
 void Widget::readReady_sys()
 {
-    auto *reply = qobject_cast<QModbusReply *>(sender());
+    QVector<quint16> words;
+    QModbusReply *reply = goodReply(sender(), &words);
     if (!reply)
         return;
-    if (reply->error() != QModbusDevice::NoError) {
-        reply->deleteLater();
-        return;
-    }
 
-    const QVector<quint16> words = reply->result().values();
     ui->m_addrLineEdit->setText(unsignedIntegerText(wordAt(words, InstrumentAddressWord)));
     ui->m_baudCombo->setCurrentIndex(choiceIndex(wordAt(words, BaudRateWord), ui->m_baudCombo->count()));
     ui->m_stopbitComboBox->setCurrentIndex(stopBitsIndex(wordAt(words, StopBitsWord)));

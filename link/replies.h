@@ -1,0 +1,14 @@
+#ifndef METERCONFIG_REPLIES_H
+#define METERCONFIG_REPLIES_H
+
+#include <QVector>
+
+class QModbusReply;
+class QObject;
+
+// The reply behind a finished() signal, if it carries a good result: its
+// words go to *words and the caller releases it. An error reply is released
+// here and gives nullptr, so that no control changes on a failed exchange.
+QModbusReply *goodReply(QObject *sender, QVector<quint16> *words);
+
+#endif // METERCONFIG_REPLIES_H
