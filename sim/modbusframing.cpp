@@ -213,24 +213,29 @@ QByteArray readReply(quint8 serverAddress, quint8 functionCode, const QVector<qu
     return withCrc(pdu);
 }
 
-QByteArray writeSingleReply(quint8 serverAddress, quint16 address, quint16 value)
+namespace {
+
+// Both write replies echo two words of the request.
+QByteArray echoReply(quint8 serverAddress, quint8 functionCode, quint16 first, quint16 second)
 {
     QByteArray pdu;
     pdu.append(char(serverAddress));
-    pdu.append(char(WriteSingleRegister));
-    appendWord(pdu, address);
-    appendWord(pdu, value);
+    pdu.append(char(functionCode));
+    appendWord(pdu, first);
+    appendWord(pdu, second);
     return withCrc(pdu);
+}
+
+} // namespace
+
+QByteArray writeSingleReply(quint8 serverAddress, quint16 address, quint16 value)
+{
+    return echoReply(serverAddress, WriteSingleRegister, address, value);
 }
 
 QByteArray writeMultipleReply(quint8 serverAddress, quint16 startAddress, quint16 quantity)
 {
-    QByteArray pdu;
-    pdu.append(char(serverAddress));
-    pdu.append(char(WriteMultipleRegisters));
-    appendWord(pdu, startAddress);
-    appendWord(pdu, quantity);
-    return withCrc(pdu);
+    return echoReply(serverAddress, WriteMultipleRegisters, startAddress, quantity);
 }
 
 QByteArray exceptionReply(quint8 serverAddress, quint8 functionCode, quint8 exceptionCode)
