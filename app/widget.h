@@ -30,7 +30,6 @@ class QModbusRtuSerialMaster;
 class QSerialPort;
 class QTimer;
 class ConsoleTextDecoder;
-class PortWatcher;
 
 namespace Ui {
 class Widget;
@@ -118,7 +117,6 @@ private:
 
     // The poll still waiting for its reply; a tick never queues a second one behind it.
     QPointer<QModbusReply> m_pollReply;
-    PortWatcher *m_portWatcher = nullptr;
     QSerialPort *m_watchedLinkPort = nullptr;
 
     // One per opening of the console, so that nothing half-received carries over.

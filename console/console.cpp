@@ -3,6 +3,7 @@
 
 #include "consoletextdecoder.h"
 #include "registercodec.h"
+#include "replies.h"
 
 #include <QDebug>
 #include <QModbusDataUnit>
@@ -132,8 +133,7 @@ void Widget::watchConsolePort()
     // An unplugged adapter leaves the port open but dead. The port is closed
     // only after its own signal has returned, as it is still at work in it.
     connect(m_serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-            || error == QSerialPort::WriteError)
+        if (isPortLost(error))
             QMetaObject::invokeMethod(this, &Widget::dropBrokenConsole, Qt::QueuedConnection);
     });
 }
@@ -141,10 +141,7 @@ void Widget::watchConsolePort()
 void Widget::dropBrokenConsole()
 {
     // The console may have been closed, or opened afresh, since the error.
-    const QSerialPort::SerialPortError error = m_serialPort->error();
-    if (!isConsoleCaption(ui->debugBt->text(), StopCaption)
-        || (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
-            && error != QSerialPort::WriteError))
+    if (!isConsoleCaption(ui->debugBt->text(), StopCaption) || !isPortLost(m_serialPort->error()))
         return;
     on_pushButton_2_clicked();
 }

@@ -4,6 +4,7 @@
 #include "devicechange.h"
 #include "portlist.h"
 #include "portwatcher.h"
+#include "replies.h"
 
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
@@ -141,10 +142,10 @@ void Widget::startPortWatch()
 #ifndef Q_OS_WIN
     // Windows tells every top-level window about serial ports coming and
     // going; elsewhere we have to watch for them ourselves.
-    m_portWatcher = new PortWatcher(this);
-    connect(m_portWatcher, &PortWatcher::portArrived, this, &Widget::onPortArrived);
-    connect(m_portWatcher, &PortWatcher::portRemoved, this, &Widget::onPortRemoved);
-    m_portWatcher->start();
+    auto *watcher = new PortWatcher(this);
+    connect(watcher, &PortWatcher::portArrived, this, &Widget::onPortArrived);
+    connect(watcher, &PortWatcher::portRemoved, this, &Widget::onPortRemoved);
+    watcher->start();
 #endif
 }
 
@@ -157,8 +158,7 @@ void Widget::watchLinkPort()
     if (port && port != m_watchedLinkPort) {
         m_watchedLinkPort = port;
         connect(port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-                || error == QSerialPort::WriteError)
+            if (isPortLost(error))
                 dropBrokenLink();
         });
     }

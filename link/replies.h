@@ -3,6 +3,8 @@
 
 #include <QVector>
 
+#include <QSerialPort>
+
 class QModbusReply;
 class QObject;
 
@@ -10,5 +12,13 @@ class QObject;
 // words go to *words and the caller releases it. An error reply is released
 // here and gives nullptr, so that no control changes on a failed exchange.
 QModbusReply *goodReply(QObject *sender, QVector<quint16> *words);
+
+// Errors after which a serial port stays open but carries nothing any more
+// (adapter unplugged, line gone), as opposed to a single failed exchange.
+inline bool isPortLost(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+        || error == QSerialPort::WriteError;
+}
 
 #endif // METERCONFIG_REPLIES_H
