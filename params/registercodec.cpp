@@ -96,6 +96,31 @@ quint16 byteWord(const QString &text)
     return quint16(text.toUInt(nullptr, 10) & 0xFFu);
 }
 
+std::optional<quint16> checkedSignedTenthsWord(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < -3276.8 || value > 3276.7)
+        return std::nullopt;
+    return signedTenthsWord(text);
+}
+
+std::optional<quint16> checkedSignedIntegerWord(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < std::numeric_limits<qint16>::min() || value > std::numeric_limits<qint16>::max())
+        return std::nullopt;
+    return lowWord(value);
+}
+
+std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount)
+{
+    if (currentIndex < 0 || currentIndex >= itemCount)
+        return std::nullopt;
+    return lowWord(currentIndex);
+}
+
 int serverAddress(const QString &text)
 {
     return int(text.toUInt(nullptr, 10));

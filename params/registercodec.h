@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include <array>
+#include <optional>
 
 // The instrument's register map and the conversions between its 16-bit
 // register words and the texts and combo-box indexes of the main window.
@@ -91,6 +92,16 @@ quint16 choiceWord(int currentIndex);
 quint16 stopBitsWord(int currentIndex);
 // Channel count and error count are single bytes in the instrument.
 quint16 byteWord(const QString &text);
+
+// What an operator or a file asks to write, checked first: a word only when
+// the instrument can hold that value, never a wrapped or defaulted one. Text
+// that passes is encoded exactly as the unchecked conversions above encode it.
+// A correction: a finite decimal number from -3276.8 to 3276.7.
+std::optional<quint16> checkedSignedTenthsWord(const QString &text);
+// A range limit: an integer from -32768 to 32767.
+std::optional<quint16> checkedSignedIntegerWord(const QString &text);
+// A choice: an index into a list of itemCount entries.
+std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount);
 
 // The server address typed in the address field, as the channel-table and
 // debug requests use it: 0 for text that is not a decimal number.

@@ -36,6 +36,10 @@ private slots:
     void byteWord_data();
     void byteWord();
 
+    void checkedWords_data();
+    void checkedWords();
+    void checkedChoice();
+
     void systemBlock_data();
     void systemBlock();
     void tableRoundTrip();
@@ -283,6 +287,57 @@ void TestRegisterCodec::byteWord()
     QFETCH(QString, text);
     QFETCH(quint16, word);
     QCOMPARE(RegisterCodec::byteWord(text), word);
+}
+
+enum CheckedKind { Correction, RangeLimit };
+
+void TestRegisterCodec::checkedWords_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<quint16>("word");
+
+    QTest::newRow("correction 12.34") << int(Correction) << "12.34" << true << quint16(123);
+    QTest::newRow("correction -1.25") << int(Correction) << "-1.25" << true << quint16(0xFFF4);
+    QTest::newRow("correction 3276.7") << int(Correction) << "3276.7" << true << quint16(0x7FFF);
+    QTest::newRow("correction -3276.8") << int(Correction) << "-3276.8" << true << quint16(0x8000);
+    QTest::newRow("correction 3276.8") << int(Correction) << "3276.8" << false << quint16(0);
+    QTest::newRow("correction -3276.9") << int(Correction) << "-3276.9" << false << quint16(0);
+    QTest::newRow("correction empty") << int(Correction) << "" << false << quint16(0);
+    QTest::newRow("correction abc") << int(Correction) << "abc" << false << quint16(0);
+    QTest::newRow("correction nan") << int(Correction) << "nan" << false << quint16(0);
+    QTest::newRow("correction inf") << int(Correction) << "inf" << false << quint16(0);
+    QTest::newRow("correction 3000000000") << int(Correction) << "3000000000" << false << quint16(0);
+    QTest::newRow("range -32768") << int(RangeLimit) << "-32768" << true << quint16(0x8000);
+    QTest::newRow("range 32767") << int(RangeLimit) << "32767" << true << quint16(0x7FFF);
+    QTest::newRow("range -200") << int(RangeLimit) << "-200" << true << quint16(0xFF38);
+    QTest::newRow("range 32768") << int(RangeLimit) << "32768" << false << quint16(0);
+    QTest::newRow("range 99999") << int(RangeLimit) << "99999" << false << quint16(0);
+    QTest::newRow("range -32769") << int(RangeLimit) << "-32769" << false << quint16(0);
+    QTest::newRow("range 12.7") << int(RangeLimit) << "12.7" << false << quint16(0);
+    QTest::newRow("range empty") << int(RangeLimit) << "" << false << quint16(0);
+    QTest::newRow("range 3000000000") << int(RangeLimit) << "3000000000" << false << quint16(0);
+}
+
+void TestRegisterCodec::checkedWords()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    QFETCH(quint16, word);
+    const std::optional<quint16> result
+        = kind == Correction ? checkedSignedTenthsWord(text) : checkedSignedIntegerWord(text);
+    QCOMPARE(result.has_value(), accepted);
+    if (accepted)
+        QCOMPARE(*result, word);
+}
+
+void TestRegisterCodec::checkedChoice()
+{
+    QCOMPARE(checkedChoiceWord(32, SensorTypeChoices), std::optional<quint16>(32));
+    QVERIFY(!checkedChoiceWord(33, SensorTypeChoices));
+    QVERIFY(!checkedChoiceWord(-1, SensorTypeChoices));
 }
 
 void TestRegisterCodec::systemBlock_data()
