@@ -2,6 +2,7 @@
 #include "ui_widget.h"
 
 #include "consoletextdecoder.h"
+#include "exchangequeue.h"
 
 #include <QComboBox>
 #include <QDebug>
@@ -60,7 +61,7 @@ Widget::Widget(QWidget *parent)
 
     m_modbusDevice = new QModbusRtuSerialMaster(this);
     connect(m_modbusDevice, &QModbusDevice::stateChanged, this, &Widget::onStateChanged);
-    connect(m_modbusDevice, &QModbusDevice::errorOccurred, this, &Widget::onModbusError);
+    m_exchanges = new ExchangeQueue(m_modbusDevice, this);
 
     enterIdleMode();
 
@@ -80,6 +81,7 @@ Widget::~Widget()
 {
     // The client closes while the base class destroys it and finishes every
     // pending reply as it does; none of that may reach a half-destroyed window.
+    delete m_exchanges;
     m_modbusDevice->disconnect(this);
     const auto replies = m_modbusDevice->findChildren<QModbusReply *>();
     for (QModbusReply *reply : replies)
@@ -97,10 +99,7 @@ void Widget::enterIdleMode()
 {
     qDebug() << "8";
 
-    ui->serialPortCombo->setEnabled(true);
-    ui->baudRateCombo->setEnabled(true);
-    ui->jiaoyanCombo->setEnabled(true);
-    ui->stopbitCombo->setEnabled(true);
+    setLineSettingsEnabled(true);
 
     ui->debugBt->setEnabled(false);
     ui->pushButton->setEnabled(true);
@@ -117,10 +116,7 @@ void Widget::enterIdleMode()
 
 void Widget::enterConnectedMode()
 {
-    ui->serialPortCombo->setEnabled(false);
-    ui->baudRateCombo->setEnabled(false);
-    ui->jiaoyanCombo->setEnabled(false);
-    ui->stopbitCombo->setEnabled(false);
+    setLineSettingsEnabled(false);
 
     ui->debugBt->setEnabled(true);
     ui->pushButton->setEnabled(false);
@@ -130,6 +126,14 @@ void Widget::enterConnectedMode()
     m_timer->start(1000);
 
     on_readBt_clicked();
+}
+
+void Widget::setLineSettingsEnabled(bool enabled)
+{
+    ui->serialPortCombo->setEnabled(enabled);
+    ui->baudRateCombo->setEnabled(enabled);
+    ui->jiaoyanCombo->setEnabled(enabled);
+    ui->stopbitCombo->setEnabled(enabled);
 }
 
 void Widget::stop_debug()

@@ -7,7 +7,7 @@
 //   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
 //                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher
 //   link/poll.cpp          timeOut1S, readReady (RegisterCodec)
-//   link/writepath.cpp     write_slot
+//   link/writepath.cpp     write_slot, and every request through the ExchangeQueue
 //   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec)
 //   params/channeltables.cpp on_readChBt_clicked, on_writeChBt_clicked, on_copyChBt_clicked,
 //                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec)
@@ -22,6 +22,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QComboBox;
 class QLineEdit;
 class QModbusDataUnit;
@@ -30,6 +32,7 @@ class QModbusRtuSerialMaster;
 class QSerialPort;
 class QTimer;
 class ConsoleTextDecoder;
+class ExchangeQueue;
 
 namespace Ui {
 class Widget;
@@ -77,22 +80,25 @@ private slots:
 private:
     void enterIdleMode();
     void enterConnectedMode();
+    void setLineSettingsEnabled(bool enabled);
     void refreshPortList();
     void startPortWatch();
 
     // Device arrival and removal, from nativeEvent on Windows or the port watcher elsewhere.
     void onPortArrived();
     void onPortRemoved(const QString &portName);
-    void onModbusError(QModbusDevice::Error error);
+    // A port that is gone for good (see isPortLost) ends its mode through onLost.
+    void watchPort(QSerialPort *port, void (Widget::*onLost)());
     void watchLinkPort();
     void dropBrokenLink();
     bool isConnected() const;
     int channelTableServer() const;
-    // Writes are never confirmed to the operator; the reply is only released.
-    void sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress);
-    // Hands a read to the client and routes its reply to handler; returns the
-    // reply still pending, or nullptr when there is nothing to wait for.
-    QModbusReply *sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)());
+    // Writes are never confirmed to the operator; the reply is released once
+    // onFinished, if given, has seen it.
+    void sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress,
+                            const std::function<void(QModbusReply *)> &onFinished = nullptr);
+    // Queues a read whose reply goes to handler, which takes it from sender().
+    void sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)());
     // Opens the Modbus link with the line settings the window shows; the
     // caller decides what the operator is told when that fails.
     bool openLink();
@@ -114,9 +120,10 @@ private:
     quint8 m_clickCount;
     QSerialPort *m_serialPort;
     QModbusRtuSerialMaster *m_modbusDevice;
-
-    // The poll still waiting for its reply; a tick never queues a second one behind it.
-    QPointer<QModbusReply> m_pollReply;
+    // Every request to the instrument goes through here, one exchange at a time.
+    ExchangeQueue *m_exchanges = nullptr;
+    // The serial ports the system has, for the port list.
+    std::function<QStringList()> m_portNames;
     QSerialPort *m_watchedLinkPort = nullptr;
 
     // One per opening of the console, so that nothing half-received carries over.

@@ -62,21 +62,13 @@ void Widget::on_debugBt_clicked()
 
     QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, RegisterCodec::DebugCommandRegister, 1);
     unit.setValue(0, RegisterCodec::DebugCommandValue);
-    QModbusReply *reply = m_modbusDevice->sendWriteRequest(unit, server);
-    if (!reply)
-        return;
-    if (reply->isFinished()) {
-        reply->deleteLater();
-        return;
-    }
-    connect(reply, &QModbusReply::finished, this, [this, reply]() {
+    sendWriteAndForget(unit, server, [this](QModbusReply *reply) {
         qDebug() << "7";
         // Closing the link ("停止", the port removed) aborts the command; the
         // operator has left connected mode then and must not find the line
         // taken over behind his back.
         if (reply->error() != QModbusDevice::ReplyAbortedError && inConnectedMode())
             debug_start();
-        reply->deleteLater();
     });
 }
 
@@ -117,10 +109,7 @@ void Widget::debug_start()
     m_consoleDecoder = new ConsoleTextDecoder;
     m_consoleAfterCr = false;
 
-    ui->serialPortCombo->setEnabled(false);
-    ui->baudRateCombo->setEnabled(false);
-    ui->jiaoyanCombo->setEnabled(false);
-    ui->stopbitCombo->setEnabled(false);
+    setLineSettingsEnabled(false);
     ui->pushButton_3->setEnabled(false);
 
     // Unique, so that however often the console opens each chunk is read once.
@@ -130,18 +119,13 @@ void Widget::debug_start()
 
 void Widget::watchConsolePort()
 {
-    // An unplugged adapter leaves the port open but dead. The port is closed
-    // only after its own signal has returned, as it is still at work in it.
-    connect(m_serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-        if (isPortLost(error))
-            QMetaObject::invokeMethod(this, &Widget::dropBrokenConsole, Qt::QueuedConnection);
-    });
+    watchPort(m_serialPort, &Widget::dropBrokenConsole);
 }
 
 void Widget::dropBrokenConsole()
 {
-    // The console may have been closed, or opened afresh, since the error.
-    if (!isConsoleCaption(ui->debugBt->text(), StopCaption) || !isPortLost(m_serialPort->error()))
+    // The console may have been closed since the error.
+    if (!isConsoleCaption(ui->debugBt->text(), StopCaption))
         return;
     on_pushButton_2_clicked();
 }
@@ -238,7 +222,9 @@ void Widget::on_clearBt_clicked()
 
 void Widget::on_pushButton_4_clicked()
 {
-    // Text received before the click goes with the rest.
+    // Text received before the click goes with the rest, and so does a CR
+    // it ended in: a line feed arriving next starts a line of its own.
     m_consolePending.clear();
+    m_consoleAfterCr = false;
     ui->textBrowser->clear();
 }

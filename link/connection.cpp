@@ -35,6 +35,15 @@ int stopBitsFromText(const QString &text)
     return text.startsWith(QLatin1Char('2')) ? QSerialPort::TwoStop : QSerialPort::OneStop;
 }
 
+QStringList systemPortNames()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.portName());
+    return names;
+}
+
 } // namespace
 
 bool Widget::isConnected() const
@@ -96,9 +105,8 @@ void Widget::refreshPortList()
 {
     ui->serialPortCombo->clear();
     QStringList listed;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        const QString name = info.portName();
+    const QStringList names = m_portNames ? m_portNames() : systemPortNames();
+    for (const QString &name : names) {
         const int at = PortList::insertionIndex(listed, name);
         listed.insert(at, name);
         ui->serialPortCombo->insertItem(at, name);
@@ -149,29 +157,35 @@ void Widget::startPortWatch()
 #endif
 }
 
+void Widget::watchPort(QSerialPort *port, void (Widget::*onLost)())
+{
+    // The port is judged, and closed, only after its own signal has returned,
+    // as it is still at work in it.
+    connect(port, &QSerialPort::errorOccurred, this,
+            [this, port, onLost](QSerialPort::SerialPortError error) {
+                if (error == QSerialPort::NoError)
+                    return;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, port, onLost, error]() {
+                        if (port->isOpen() && isPortLost(port, error))
+                            (this->*onLost)();
+                    },
+                    Qt::QueuedConnection);
+            });
+}
+
 void Widget::watchLinkPort()
 {
-    // The client owns its serial port; a resource error there (adapter
-    // unplugged, line gone) otherwise leaves it "connected" with a request
-    // queue that never moves again.
+    // The client owns its serial port; one that is gone (adapter unplugged,
+    // line hung up) otherwise leaves it "connected" with a request queue that
+    // never moves again. The client's own error reports say no more than the
+    // port's, and a single failed read is no reason to close.
     auto *port = m_modbusDevice->findChild<QSerialPort *>();
     if (port && port != m_watchedLinkPort) {
         m_watchedLinkPort = port;
-        connect(port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
-            if (isPortLost(error))
-                dropBrokenLink();
-        });
+        watchPort(port, &Widget::dropBrokenLink);
     }
-}
-
-void Widget::onModbusError(QModbusDevice::Error error)
-{
-    // A timer inside the client may still report after the link was closed.
-    if (!isConnected())
-        return;
-    if (error == QModbusDevice::ConnectionError || error == QModbusDevice::ReadError
-        || error == QModbusDevice::WriteError)
-        dropBrokenLink();
 }
 
 void Widget::dropBrokenLink()

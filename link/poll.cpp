@@ -1,6 +1,7 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "exchangequeue.h"
 #include "registercodec.h"
 #include "replies.h"
 
@@ -15,14 +16,14 @@ void Widget::timeOut1S()
     if (!isConnected())
         return;
 
-    // A silent instrument holds a request for up to 1.5 s; sending one per
-    // tick regardless would grow the client's queue without bound.
-    if (m_pollReply && !m_pollReply->isFinished())
-        return;
-
+    // A silent instrument holds a request for up to 1.5 s, and the pause
+    // after it adds more; queueing one per tick regardless would grow the
+    // queue without bound.
     QModbusDataUnit unit(QModbusDataUnit::InputRegisters, RegisterCodec::MeasuredValueStart,
                          m_valueEdits.size());
-    m_pollReply = sendRead(unit, RegisterCodec::FixedServerAddress, &Widget::readReady);
+    if (m_exchanges->holdsRead(unit, RegisterCodec::FixedServerAddress))
+        return;
+    sendRead(unit, RegisterCodec::FixedServerAddress, &Widget::readReady);
 }
 
 void Widget::readReady()

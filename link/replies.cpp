@@ -2,6 +2,10 @@
 
 #include <QModbusReply>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 QModbusReply *goodReply(QObject *sender, QVector<quint16> *words)
 {
     auto *reply = qobject_cast<QModbusReply *>(sender);
@@ -13,4 +17,19 @@ QModbusReply *goodReply(QObject *sender, QVector<quint16> *words)
     }
     *words = reply->result().values();
     return reply;
+}
+
+bool isPortLost(const QSerialPort *port, QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::ResourceError)
+        return true;
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError)
+        return false;
+#ifdef Q_OS_UNIX
+    pollfd descriptor = { int(port->handle()), 0, 0 };
+    return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    Q_UNUSED(port)
+    return false;
+#endif
 }

@@ -13,12 +13,9 @@ class QObject;
 // here and gives nullptr, so that no control changes on a failed exchange.
 QModbusReply *goodReply(QObject *sender, QVector<quint16> *words);
 
-// Errors after which a serial port stays open but carries nothing any more
-// (adapter unplugged, line gone), as opposed to a single failed exchange.
-inline bool isPortLost(QSerialPort::SerialPortError error)
-{
-    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError
-        || error == QSerialPort::WriteError;
-}
+// Whether a port that reported error is gone for good, open but carrying
+// nothing any more: the resource went away (adapter unplugged), or the line
+// is hung up. A failed read or write on a line that is still there is not.
+bool isPortLost(const QSerialPort *port, QSerialPort::SerialPortError error);
 
 #endif // METERCONFIG_REPLIES_H

@@ -1,5 +1,6 @@
 #include "widget.h"
 
+#include "exchangequeue.h"
 #include "registercodec.h"
 
 #include <QModbusDataUnit>
@@ -16,27 +17,21 @@ void Widget::write_slot(int addr, int dat)
     sendWriteAndForget(unit, RegisterCodec::FixedServerAddress);
 }
 
-void Widget::sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress)
+void Widget::sendWriteAndForget(const QModbusDataUnit &unit, int serverAddress,
+                                const std::function<void(QModbusReply *)> &onFinished)
 {
-    QModbusReply *reply = m_modbusDevice->sendWriteRequest(unit, serverAddress);
-    if (!reply)
-        return;
-    if (reply->isFinished()) {
-        reply->deleteLater();
-        return;
-    }
-    connect(reply, &QModbusReply::finished, this, [reply]() { reply->deleteLater(); });
+    m_exchanges->write(unit, serverAddress, [this, onFinished](QModbusReply *reply) {
+        connect(reply, &QModbusReply::finished, this, [reply, onFinished]() {
+            if (onFinished)
+                onFinished(reply);
+            reply->deleteLater();
+        });
+    });
 }
 
-QModbusReply *Widget::sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)())
+void Widget::sendRead(const QModbusDataUnit &unit, int serverAddress, void (Widget::*handler)())
 {
-    QModbusReply *reply = m_modbusDevice->sendReadRequest(unit, serverAddress);
-    if (!reply)
-        return nullptr;
-    if (reply->isFinished()) {
-        delete reply;
-        return nullptr;
-    }
-    connect(reply, &QModbusReply::finished, this, handler);
-    return reply;
+    m_exchanges->read(unit, serverAddress, [this, handler](QModbusReply *reply) {
+        connect(reply, &QModbusReply::finished, this, handler);
+    });
 }

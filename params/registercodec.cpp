@@ -121,11 +121,6 @@ std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount)
     return lowWord(currentIndex);
 }
 
-int serverAddress(const QString &text)
-{
-    return int(text.toUInt(nullptr, 10));
-}
-
 int unicastAddress(const QString &text)
 {
     bool ok = false;

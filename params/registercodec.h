@@ -104,10 +104,8 @@ std::optional<quint16> checkedSignedIntegerWord(const QString &text);
 std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount);
 
 // The server address typed in the address field, as the channel-table and
-// debug requests use it: 0 for text that is not a decimal number.
-int serverAddress(const QString &text);
-// The same text, but only if it names a single server (1-247), else 0, so
-// that a slip in the field can never turn a request into a broadcast.
+// debug requests use it, but only if it names a single server (1-247), else 0,
+// so that a slip in the field can never turn a request into a broadcast.
 int unicastAddress(const QString &text);
 
 } // namespace RegisterCodec

@@ -125,6 +125,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption splitGapOption(QStringLiteral("split-gap"),
                                             QStringLiteral("Pause between reply pieces (default 10 ms)."),
                                             QStringLiteral("ms"));
+    const QCommandLineOption withholdOption(
+        QStringLiteral("withhold"),
+        QStringLiteral("Fault: answer reads with <n> registers fewer than asked."), QStringLiteral("n"));
+    const QCommandLineOption previousReplyOption(
+        QStringLiteral("previous-reply"),
+        QStringLiteral("Fault: answer with the reply that went out for the request before."));
     const QCommandLineOption faultCountOption(
         QStringLiteral("fault-count"),
         QStringLiteral("Apply the faults to the next <n> requests only (default: all)."),
@@ -134,6 +140,7 @@ int main(int argc, char *argv[])
                         logOption,       silentOption,       delayOption,   exceptionOption, badCrcOption,
                         truncateOption,  replyAddressOption, garbageOption, splitOption,     splitGapOption,
                         faultCountOption });
+    parser.addOptions({ withholdOption, previousReplyOption });
     parser.process(app);
 
     QTextStream out(stdout);
@@ -161,10 +168,12 @@ int main(int argc, char *argv[])
         || !intOption(replyAddressOption, 0, 255, &faults.replyAddress)
         || !intOption(splitOption, 1, 256, &faults.splitParts)
         || !intOption(splitGapOption, 0, 60000, &faults.splitGapMs)
-        || !intOption(faultCountOption, 1, INT_MAX, &faults.count))
+        || !intOption(faultCountOption, 1, INT_MAX, &faults.count)
+        || !intOption(withholdOption, 0, 125, &faults.withheldRegisters))
         return fail(QStringLiteral("invalid fault option"));
     faults.silent = parser.isSet(silentOption);
     faults.corruptCrc = parser.isSet(badCrcOption);
+    faults.previousReply = parser.isSet(previousReplyOption);
     faults.exceptionCode = quint8(exceptionCode);
     if (parser.isSet(garbageOption)) {
         faults.garbage = QByteArray::fromHex(parser.value(garbageOption).toLatin1());

@@ -324,7 +324,13 @@ void VirtualInstrument::handleRequest(const Request &request)
     if (faults.exceptionCode != 0)
         reply = exceptionReply(quint8(m_serverAddress), request.functionCode, faults.exceptionCode);
     else
-        reply = execute(request);
+        reply = execute(request, faults.withheldRegisters);
+    if (!broadcast) {
+        const QByteArray previous = m_lastReply;
+        m_lastReply = reply;
+        if (faults.previousReply && !previous.isEmpty())
+            reply = previous;
+    }
 
     if (!broadcast && !faults.silent)
         deliver(reply, faults);
@@ -333,7 +339,7 @@ void VirtualInstrument::handleRequest(const Request &request)
         enterDebugMode();
 }
 
-QByteArray VirtualInstrument::execute(const Request &request)
+QByteArray VirtualInstrument::execute(const Request &request, int withheldRegisters)
 {
     const quint8 address = quint8(m_serverAddress);
     if (const quint8 exception = checkRequestShape(request))
@@ -348,8 +354,9 @@ QByteArray VirtualInstrument::execute(const Request &request)
         if (holding ? !m_model.hasHoldings(start, count) : !m_model.hasInputs(start, count))
             return exceptionReply(address, request.functionCode, IllegalDataAddress);
         QVector<quint16> values;
-        values.reserve(count);
-        for (int i = 0; i < count; ++i)
+        const int answered = qBound(0, count - withheldRegisters, count);
+        values.reserve(answered);
+        for (int i = 0; i < answered; ++i)
             values.append(holding ? m_model.holding(start + i) : m_model.input(start + i));
         return readReply(address, request.functionCode, values);
     }

@@ -50,7 +50,8 @@ public:
     {
         // Never answer.
         bool silent = false;
-        // Wait this long before answering.
+        // Wait this long before answering. Every try of the client is a request
+        // of its own: past the client's timeout, its retry is answered (late) too.
         int delayMs = 0;
         // Answer with this exception code instead of carrying out the request.
         quint8 exceptionCode = 0;
@@ -62,6 +63,12 @@ public:
         int replyAddress = -1;
         // Bytes sent right before the reply.
         QByteArray garbage;
+        // Answer a read with this many registers fewer than it asked for, in a
+        // well-formed reply (byte count and CRC to match).
+        int withheldRegisters = 0;
+        // Answer with the reply that went out for the request before this one,
+        // as an instrument that lost track of its requests would.
+        bool previousReply = false;
         // Write the reply in this many pieces, splitGapMs apart.
         int splitParts = 1;
         int splitGapMs = 10;
@@ -135,7 +142,7 @@ private:
     void processBuffer();
     void dropStalledByte();
     void handleRequest(const Request &request);
-    QByteArray execute(const Request &request);
+    QByteArray execute(const Request &request, int withheldRegisters);
     Faults consumeFaults();
     void deliver(QByteArray reply, const Faults &faults);
     void writeBytes(const QByteArray &bytes);
@@ -162,6 +169,8 @@ private:
     int m_serverAddress = 1;
     Faults m_faults;
     QVector<Request> m_requests;
+    // What the last answered request was answered with, faults aside.
+    QByteArray m_lastReply;
 
     bool m_debugMode = false;
     QElapsedTimer m_debugClock;

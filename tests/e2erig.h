@@ -6,15 +6,24 @@
 
 #include "virtualinstrument.h"
 #include "widget.h"
+#include "windowprobe.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCodec>
 #include <QTimer>
+
+// Modbus function codes as the instrument's request log shows them.
+constexpr quint8 ReadHolding = 0x03;
+constexpr quint8 ReadInput = 0x04;
+constexpr quint8 WriteSingle = 0x06;
+constexpr quint8 WriteMultiple = 0x10;
 
 class E2ERig
 {
@@ -23,10 +32,16 @@ public:
 
     E2ERig()
     {
+        g_chnum = 0;
+        g_boteErr = 0;
         instrument.setDriftEnabled(false);
         window = new Widget;
     }
-    ~E2ERig() { delete window; }
+    ~E2ERig()
+    {
+        delete window;
+        QTextCodec::setCodecForLocale(nullptr);
+    }
 
     // Opens the instrument's pty and selects it in the port list, which on
     // Linux does not list pseudo-terminals by itself.
@@ -55,6 +70,22 @@ public:
         return waitForRequests(1);
     }
 
+    // Connects, lets the system read set the address field, and stops the poll
+    // so that only what the test sends reaches the instrument afterwards.
+    bool connectQuietly()
+    {
+        if (!connectLink())
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (g_chnum == 0 && clock.elapsed() < 3000)
+            QTest::qWait(5);
+        pollTimer()->stop();
+        settle();
+        instrument.clearRequests();
+        return g_chnum != 0;
+    }
+
     bool waitForRequests(int count, int timeoutMs = 3000)
     {
         QElapsedTimer clock;
@@ -81,15 +112,7 @@ public:
 
     QModbusRtuSerialMaster *client() const { return window->findChild<QModbusRtuSerialMaster *>(); }
 
-    QTimer *pollTimer() const
-    {
-        const auto timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-        for (QTimer *timer : timers) {
-            if (timer->interval() == 1000)
-                return timer;
-        }
-        return nullptr;
-    }
+    QTimer *pollTimer() const { return ::pollTimer(window); }
 
     template<typename T> T *find(const QString &name) const { return window->findChild<T *>(name); }
 
@@ -101,8 +124,31 @@ public:
             && !pollTimer()->isActive();
     }
 
+    DebugMessages messages;
     VirtualInstrument instrument;
     Widget *window = nullptr;
+};
+
+// Every end-to-end test function starts with a window of its own and the
+// instrument's line open and selected.
+class E2ETestCase : public QObject
+{
+    Q_OBJECT
+
+protected slots:
+    void init()
+    {
+        m_rig = new E2ERig;
+        QVERIFY(m_rig->openInstrument());
+    }
+    void cleanup()
+    {
+        delete m_rig;
+        m_rig = nullptr;
+    }
+
+protected:
+    E2ERig *m_rig = nullptr;
 };
 
 // Closes every message box that opens, counting them, so that a modal exec()

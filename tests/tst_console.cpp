@@ -13,17 +13,6 @@
 
 namespace {
 
-constexpr quint8 ReadHolding = 0x03;
-constexpr quint8 WriteSingle = 0x06;
-
-QStringList g_messages;
-
-void captureMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtDebugMsg)
-        g_messages << text;
-}
-
 const QString Start = QStringLiteral("开始调试");
 const QString Stop = QStringLiteral("停止调试");
 
@@ -37,14 +26,11 @@ public:
     static QSerialPort *consolePort(const Widget &w) { return w.m_serialPort; }
 };
 
-class TestConsole : public QObject
+class TestConsole : public E2ETestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void commandGoesToAddressField_data();
     void commandGoesToAddressField();
     void nothingSentWhileDisconnected();
@@ -77,27 +63,7 @@ private:
     bool openConsole();
     void send(const QString &text);
     int debugCommands() const;
-
-    E2ERig *m_rig = nullptr;
-    QtMessageHandler m_previousHandler = nullptr;
 };
-
-void TestConsole::init()
-{
-    g_chnum = 0;
-    g_messages.clear();
-    m_previousHandler = qInstallMessageHandler(captureMessages);
-    m_rig = new E2ERig;
-    QVERIFY(m_rig->openInstrument());
-}
-
-void TestConsole::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
-    qInstallMessageHandler(m_previousHandler);
-    QTextCodec::setCodecForLocale(nullptr);
-}
 
 QString TestConsole::shown() const
 {
@@ -189,7 +155,7 @@ void TestConsole::nothingSentWhileDisconnected()
     QVERIFY(!button("debugBt")->isEnabled());
     QMetaObject::invokeMethod(m_rig->window, "on_debugBt_clicked");
     QCOMPARE(caption(), Start);
-    QVERIFY(g_messages.filter("7").isEmpty());
+    QVERIFY(DebugMessages::list().filter("7").isEmpty());
     m_rig->settle();
     QVERIFY(m_rig->instrument.requests().isEmpty());
     QVERIFY(m_rig->isIdle());
@@ -218,10 +184,10 @@ void TestConsole::opensWhateverTheOutcome()
     faults.exceptionCode = quint8(exception);
     m_rig->instrument.setFaults(faults);
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText(address);
-    g_messages.clear();
+    DebugMessages::list().clear();
     QTest::mouseClick(button("debugBt"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(caption(), Stop, 5000);
-    QCOMPARE(g_messages, QStringList { "7" });
+    QCOMPARE(DebugMessages::list(), QStringList { "7" });
     QVERIFY(m_rig->client()->state() != QModbusDevice::ConnectedState);
     QVERIFY(TestAccess::consolePort(*m_rig->window)->isOpen());
     QVERIFY(catcher.titles.isEmpty());
@@ -507,7 +473,7 @@ void TestConsole::abortedCommandOpensNothing()
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText("9");
     QTest::mouseClick(button("debugBt"), Qt::LeftButton);
     QVERIFY(m_rig->waitForRequests(1));
-    g_messages.clear();
+    DebugMessages::list().clear();
 
     if (removal)
         emit m_rig->window->findChild<PortWatcher *>()->portRemoved(m_rig->instrument.portPath());
@@ -515,7 +481,7 @@ void TestConsole::abortedCommandOpensNothing()
         QTest::mouseClick(button("pushButton_2"), Qt::LeftButton);
     QVERIFY(m_rig->isIdle());
     // The command has finished, one way or another.
-    QTRY_COMPARE_WITH_TIMEOUT(g_messages.count("7"), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(DebugMessages::list().count("7"), 1, 3000);
     QCOMPARE(caption(), Start);
     QVERIFY(!TestAccess::consolePort(*m_rig->window)->isOpen());
     QVERIFY(catcher.titles.isEmpty());

@@ -7,21 +7,17 @@
 
 namespace {
 
-constexpr quint8 WriteSingle = 0x06;
-constexpr quint8 ReadInput = 0x04;
-
 // The one password that opens the factory settings; typed only here.
 const char *const kPassword = "tqvr4172";
 
 } // namespace
 
-class TestFactory : public QObject
+class TestFactory : public E2ETestCase
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void cleanup();
 
     void clicksWithinOneTick_data();
     void clicksWithinOneTick();
@@ -37,23 +33,12 @@ private:
     void clickHidden(int times);
     QDialog *openFactory();
     QVector<E2ERig::Request> factoryWritesOnWire() const;
-
-    E2ERig *m_rig = nullptr;
 };
 
 void TestFactory::init()
 {
-    g_chnum = 0;
-    g_boteErr = 0;
-    m_rig = new E2ERig;
-    QVERIFY(m_rig->openInstrument());
+    E2ETestCase::init();
     m_rig->window->show();
-}
-
-void TestFactory::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
 }
 
 void TestFactory::clickHidden(int times)

@@ -6,23 +6,11 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
-namespace {
-
-constexpr quint8 ReadHolding = 0x03;
-constexpr quint8 ReadInput = 0x04;
-constexpr quint8 WriteSingle = 0x06;
-constexpr quint8 WriteMultiple = 0x10;
-
-} // namespace
-
-class TestLink : public QObject
+class TestLink : public E2ETestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void connectingReadsSystemBlockThenPolls();
     void connectedLayout();
     void systemReadFillsGroup();
@@ -43,24 +31,7 @@ private slots:
     void removalOfOtherPort();
     void arrivalKeepsSelection();
     void stopClosesLink();
-
-private:
-    E2ERig *m_rig = nullptr;
 };
-
-void TestLink::init()
-{
-    g_chnum = 0;
-    g_boteErr = 0;
-    m_rig = new E2ERig;
-    QVERIFY(m_rig->openInstrument());
-}
-
-void TestLink::cleanup()
-{
-    delete m_rig;
-    m_rig = nullptr;
-}
 
 void TestLink::connectingReadsSystemBlockThenPolls()
 {

@@ -112,6 +112,7 @@ private slots:
     void requestLog();
     void faults_data();
     void faults();
+    void previousReply();
     void splitReplyComesInPieces();
     void delayedReply();
     void silentInstrumentStillWrites();
@@ -283,6 +284,25 @@ void TestSimInstrument::faults_data()
     VirtualInstrument::Faults silent;
     silent.silent = true;
     QTest::newRow("silence") << silent << QByteArray();
+
+    VirtualInstrument::Faults withheld;
+    withheld.withheldRegisters = 2;
+    QTest::newRow("four of six registers") << withheld << hex("0103080016000100070001afd7");
+    withheld.withheldRegisters = 7;
+    QTest::newRow("no register") << withheld << hex("01030020f0");
+}
+
+void TestSimInstrument::previousReply()
+{
+    const QByteArray readDebug = hex("0103271000018f7b");
+    const QByteArray debugReply = hex("0103020000b844");
+    LineClient client(m_instrument->portPath());
+    QCOMPARE(client.transact(ReadSystem, SystemReply.size()).toHex(' '), SystemReply.toHex(' '));
+    VirtualInstrument::Faults faults;
+    faults.previousReply = true;
+    m_instrument->setFaults(faults);
+    QCOMPARE(client.transact(readDebug, INT_MAX, 300).toHex(' '), SystemReply.toHex(' '));
+    QCOMPARE(client.transact(ReadSystem, INT_MAX, 300).toHex(' '), debugReply.toHex(' '));
 }
 
 void TestSimInstrument::faults()

@@ -1,6 +1,7 @@
 // Start-up state and the enabling of controls by operating mode.
 #include "portlist.h"
 #include "widget.h"
+#include "windowprobe.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -10,14 +11,6 @@
 #include <QTimer>
 
 namespace {
-
-QStringList g_messages;
-
-void captureMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtDebugMsg)
-        g_messages << text;
-}
 
 struct Enabled
 {
@@ -55,17 +48,15 @@ private slots:
     void comboKeepsFirstArrivalCurrent();
 
 private:
-    QTimer *pollTimer() const;
     void checkEnabled(const Enabled &expected);
 
     Widget *m_window = nullptr;
-    QtMessageHandler m_previousHandler = nullptr;
+    DebugMessages *m_messages = nullptr;
 };
 
 void TestWidget::init()
 {
-    g_messages.clear();
-    m_previousHandler = qInstallMessageHandler(captureMessages);
+    m_messages = new DebugMessages;
     m_window = new Widget;
 }
 
@@ -73,17 +64,8 @@ void TestWidget::cleanup()
 {
     delete m_window;
     m_window = nullptr;
-    qInstallMessageHandler(m_previousHandler);
-}
-
-QTimer *TestWidget::pollTimer() const
-{
-    const auto timers = m_window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QTimer *timer : timers) {
-        if (timer->interval() == 1000)
-            return timer;
-    }
-    return nullptr;
+    delete m_messages;
+    m_messages = nullptr;
 }
 
 void TestWidget::checkEnabled(const Enabled &expected)
@@ -110,21 +92,21 @@ void TestWidget::startUpState()
     QCOMPARE(m_window->findChild<QComboBox *>("jiaoyanCombo")->currentText(), QStringLiteral("无校验"));
     QCOMPARE(m_window->findChild<QComboBox *>("stopbitCombo")->currentText(), QStringLiteral("1位"));
     QCOMPARE(m_window->findChild<QComboBox *>("m_baudCombo")->currentText(), QStringLiteral("4800"));
-    QVERIFY(pollTimer());
-    QVERIFY(!pollTimer()->isActive());
-    QVERIFY(!pollTimer()->isSingleShot());
+    QVERIFY(pollTimer(m_window));
+    QVERIFY(!pollTimer(m_window)->isActive());
+    QVERIFY(!pollTimer(m_window)->isSingleShot());
     checkEnabled({ true, true, false, false, false });
 }
 
 void TestWidget::idleMarkerOncePerEntry()
 {
-    QCOMPARE(g_messages, QStringList { "8" });
+    QCOMPARE(DebugMessages::list(), QStringList { "8" });
 
     // "停止" enters idle mode once, whatever the link's state.
     QTest::mouseClick(m_window->findChild<QPushButton *>("pushButton_2"), Qt::LeftButton);
-    QCOMPARE(g_messages, QStringList { "8" }); // disabled in idle mode: no click reaches it
+    QCOMPARE(DebugMessages::list(), QStringList { "8" }); // disabled in idle mode: no click reaches it
     QMetaObject::invokeMethod(m_window, "on_pushButton_2_clicked");
-    QCOMPARE(g_messages, (QStringList { "8", "8" }));
+    QCOMPARE(DebugMessages::list(), (QStringList { "8", "8" }));
 }
 
 void TestWidget::channelTables_data()

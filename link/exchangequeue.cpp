@@ -1,0 +1,121 @@
+#include "exchangequeue.h"
+
+#include <QModbusClient>
+#include <QModbusReply>
+
+namespace {
+
+// The client's timers are coarse and may fire a little before the full
+// timeout: a reply this close to it may already have been retried.
+constexpr int TimerSlackPercent = 5;
+
+} // namespace
+
+ExchangeQueue::ExchangeQueue(QModbusClient *client, QObject *parent)
+    : QObject(parent)
+    , m_client(client)
+{
+    m_gap.setSingleShot(true);
+    connect(&m_gap, &QTimer::timeout, this, &ExchangeQueue::handOver);
+    connect(client, &QModbusDevice::stateChanged, this, &ExchangeQueue::linkStateChanged);
+}
+
+bool ExchangeQueue::Exchange::isRead(const QModbusDataUnit &other, int server) const
+{
+    return !isWrite && serverAddress == server && unit.registerType() == other.registerType()
+        && unit.startAddress() == other.startAddress() && unit.valueCount() == other.valueCount();
+}
+
+void ExchangeQueue::read(const QModbusDataUnit &unit, int serverAddress, const Attach &attach)
+{
+    enqueue({ false, unit, serverAddress, attach });
+}
+
+void ExchangeQueue::write(const QModbusDataUnit &unit, int serverAddress, const Attach &attach)
+{
+    enqueue({ true, unit, serverAddress, attach });
+}
+
+bool ExchangeQueue::holdsRead(const QModbusDataUnit &unit, int serverAddress) const
+{
+    if (m_pending && m_current.isRead(unit, serverAddress))
+        return true;
+    for (const Exchange &exchange : m_waiting) {
+        if (exchange.isRead(unit, serverAddress))
+            return true;
+    }
+    return false;
+}
+
+void ExchangeQueue::enqueue(Exchange exchange)
+{
+    m_waiting.enqueue(std::move(exchange));
+    if (!m_pending && !m_gap.isActive())
+        handOver();
+}
+
+void ExchangeQueue::handOver()
+{
+    while (!m_pending && !m_waiting.isEmpty()) {
+        Exchange exchange = m_waiting.dequeue();
+        QModbusReply *reply = exchange.isWrite
+            ? m_client->sendWriteRequest(exchange.unit, exchange.serverAddress)
+            : m_client->sendReadRequest(exchange.unit, exchange.serverAddress);
+        if (!reply)
+            continue;
+        if (reply->isFinished()) {
+            reply->deleteLater();
+            continue;
+        }
+        m_current = std::move(exchange);
+        m_pending = reply;
+        m_sentAt.start();
+        // Ahead of the handler, so that a reply of the wrong size is gone
+        // before the handler would see it.
+        connect(reply, &QModbusReply::finished, this, [this, reply]() { finished(reply); });
+        m_current.attach(reply);
+    }
+}
+
+void ExchangeQueue::finished(QModbusReply *reply)
+{
+    if (reply != m_pending)
+        return;
+    m_pending.clear();
+    const bool wrongSize = !m_current.isWrite && reply->error() == QModbusDevice::NoError
+        && reply->result().valueCount() != m_current.unit.valueCount();
+    m_current = Exchange();
+    if (m_client->state() == QModbusDevice::ConnectedState)
+        m_gap.start(quietAfter(reply, m_sentAt.elapsed()));
+    if (wrongSize) {
+        disconnect(reply, &QModbusReply::finished, nullptr, nullptr);
+        reply->deleteLater();
+    }
+}
+
+int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
+{
+    const int timeout = m_client->timeout();
+    if (timeout <= 0)
+        return 0;
+    if (reply->error() == QModbusDevice::TimeoutError)
+        return timeout;
+    // Every retry may still be answered, each as late as this answer came.
+    // The last one went out that many timeouts after the first try, so its
+    // answer is due as long after this one; one timeout more lets it arrive.
+    const qint64 retries
+        = qMin<qint64>(m_client->numberOfRetries(), elapsedMs * 100 / (100 - TimerSlackPercent) / timeout);
+    return retries > 0 ? int(retries + 1) * timeout : 0;
+}
+
+void ExchangeQueue::linkStateChanged(int state)
+{
+    if (state == QModbusDevice::ConnectedState)
+        return;
+    // Closing the link aborts what the client holds; what it was never given
+    // goes the same way, and nothing of this link delays the next one.
+    m_waiting.clear();
+    m_gap.stop();
+    m_pending.clear();
+    m_current = Exchange();
+}
