@@ -53,6 +53,7 @@ private slots:
     void abortedCommandOpensNothing();
     void brokenConsolePortReturnsToIdle();
     void clearEmptiesView();
+    void clearForgetsTrailingCr();
 
 private:
     QPushButton *button(const char *name) const { return m_rig->find<QPushButton>(name); }
@@ -504,6 +505,19 @@ void TestConsole::clearEmptiesView()
     view()->setPlainText(QStringLiteral("old"));
     QTest::mouseClick(button("clearBt"), Qt::LeftButton);
     QCOMPARE(view()->toPlainText(), QString());
+}
+
+void TestConsole::clearForgetsTrailingCr()
+{
+    QVERIFY(openConsole());
+    QSerialPort *port = TestAccess::consolePort(*m_rig->window);
+    port->write("a\r");
+    QTRY_VERIFY(shown().startsWith(QLatin1Char('a')));
+    QTest::mouseClick(button("clearBt"), Qt::LeftButton);
+    // The CR went with the text it ended; this LF breaks a line of its own.
+    port->write("\nb");
+    QTRY_VERIFY(shown().contains(QLatin1Char('b')));
+    QCOMPARE(shown(), QStringLiteral("\nb"));
 }
 
 QTEST_MAIN(TestConsole)
