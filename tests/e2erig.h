@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
@@ -74,25 +73,17 @@ public:
     // so that only what the test sends reaches the instrument afterwards.
     bool connectQuietly()
     {
-        if (!connectLink())
+        if (!connectLink() || !QTest::qWaitFor([]() { return g_chnum != 0; }, 3000))
             return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (g_chnum == 0 && clock.elapsed() < 3000)
-            QTest::qWait(5);
         pollTimer()->stop();
         settle();
         instrument.clearRequests();
-        return g_chnum != 0;
+        return true;
     }
 
     bool waitForRequests(int count, int timeoutMs = 3000)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (instrument.requests().size() < count && clock.elapsed() < timeoutMs)
-            QTest::qWait(10);
-        return instrument.requests().size() >= count;
+        return QTest::qWaitFor([this, count]() { return instrument.requests().size() >= count; }, timeoutMs);
     }
 
     // Lets the client finish whatever it is doing, the replies included.

@@ -33,6 +33,9 @@ private slots:
     void readDecodes_data();
     void readDecodes();
     void readFillsEveryControl();
+    void lateRepliesLandOnTheirOwnTables();
+    void replyForAnotherReadIsDropped_data();
+    void replyForAnotherReadIsDropped();
     void shortReplyLeavesItsTable_data();
     void shortReplyLeavesItsTable();
     void exceptionLeavesOnlyItsTable_data();
@@ -54,6 +57,9 @@ private:
     QString shown(Table table, int channel) const;
     void setShown(Table table, int channel, const QString &value);
     QStringList snapshot(Table table) const;
+    void storeDistinctTables();
+    static QStringList distinctTablesShown();
+    QStringList allShown() const;
     QVector<VirtualInstrument::Request> tableRequests(quint8 function) const;
 };
 
@@ -152,12 +158,7 @@ void TestChannels::readDecodes()
 void TestChannels::readFillsEveryControl()
 {
     auto &instrument = m_rig->instrument;
-    for (int i = 0; i < TableWords; ++i) {
-        instrument.setHolding(300 + i, quint16(qint16(-5 * i - 3)));
-        instrument.setHolding(324 + i, quint16(qint16(-100 - i)));
-        instrument.setHolding(348 + i, quint16(1000 + i));
-        instrument.setHolding(372 + i, quint16(i + 5));
-    }
+    storeDistinctTables();
     QVERIFY(m_rig->connectQuietly());
     instrument.setServerAddress(9);
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText("9");
@@ -178,21 +179,104 @@ void TestChannels::readFillsEveryControl()
         QCOMPARE(requests.at(t).startAddress, quint16(TableStart[t]));
         QCOMPARE(requests.at(t).quantity, quint16(TableWords));
     }
+    QCOMPARE(allShown(), distinctTablesShown());
+}
 
-    const QStringList sensorTypes
-        = { "K",      "E",   "N",    "J",      "WR3-25", "T",      "B",   "R",      "S",
-            "NC1",    "NC2", "NC3",  "0-20MA", "4-20MA", "WR5_26", "F2",  "0-50mv", "0-100mv",
-            "0-75mv", "NC4", "CU50", "PT100",  "CU100",  "NC5",    "NC6", "NC7",    "NC8",
-            "0-400R", "NC9", "NC10", "NC11",   "1-5V",   "0-5V" };
-    for (int i = 0; i < Rows; ++i) {
-        const int channel = i + 1;
-        const int tenths = -5 * i - 3;
-        const QString correction = QStringLiteral("-%1.%2").arg(-tenths / 10).arg(-tenths % 10);
-        QCOMPARE(shown(Correction, channel), correction);
-        QCOMPARE(shown(RangeLow, channel), QString::number(-100 - i));
-        QCOMPARE(shown(RangeHigh, channel), QString::number(1000 + i));
-        QCOMPARE(shown(SensorType, channel), sensorTypes.at(i + 5));
+void TestChannels::lateRepliesLandOnTheirOwnTables()
+{
+    storeDistinctTables();
+    QVERIFY(m_rig->connectQuietly());
+    // Every try, the retry included, is answered 150 ms after the client gave up on it.
+    VirtualInstrument::Faults late;
+    late.delayMs = m_rig->client()->timeout() + 150;
+    m_rig->instrument.setFaults(late);
+    QTest::mouseClick(m_rig->find<QPushButton>("readChBt"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->instrument.requests().size(), 8, 12000);
+    m_rig->settle(1500);
+    QCOMPARE(allShown(), distinctTablesShown());
+    // Each table was tried twice, the next one asked for only after both answers.
+    const auto requests = m_rig->instrument.requests();
+    QCOMPARE(requests.size(), 8);
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(int(requests.at(i).startAddress), TableStart[i / 2]);
+
+    // Nothing the instrument still had to say lands on the next request.
+    m_rig->instrument.clearFaults();
+    clickAndSettle("readBt", 9);
+    QCOMPARE(m_rig->text("m_addrLineEdit"), QStringLiteral("1"));
+    QCOMPARE(g_chnum, 22);
+    QCOMPARE(allShown(), distinctTablesShown());
+}
+
+void TestChannels::replyForAnotherReadIsDropped_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("faulted");
+
+    QTest::newRow("a table's on the system read") << QByteArray() << QByteArray("on_readBt_clicked");
+    QTest::newRow("the system block's on a table read")
+        << QByteArray("on_readBt_clicked") << QByteArray("on_readChBt_clicked");
+}
+
+void TestChannels::replyForAnotherReadIsDropped()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, faulted);
+
+    storeDistinctTables();
+    QVERIFY(m_rig->connectQuietly());
+    clickAndSettle("readChBt", 4);
+    if (!before.isEmpty())
+        QMetaObject::invokeMethod(m_rig->window, before.constData());
+    m_rig->settle();
+    // Changed registers, so that a reply taken for good would show.
+    m_rig->instrument.setHolding(396, 12);
+    m_rig->instrument.setHolding(397, 3);
+    for (int i = 0; i < Rows; ++i)
+        m_rig->instrument.setHolding(TableStart[Correction] + i, 77);
+    VirtualInstrument::Faults faults;
+    faults.previousReply = true;
+    faults.count = 1;
+    m_rig->instrument.setFaults(faults);
+    QMetaObject::invokeMethod(m_rig->window, faulted.constData());
+    m_rig->settle(600);
+
+    QCOMPARE(m_rig->text("m_addrLineEdit"), QStringLiteral("1"));
+    QCOMPARE(g_chnum, 22);
+    QCOMPARE(allShown(), distinctTablesShown());
+}
+
+void TestChannels::storeDistinctTables()
+{
+    for (int i = 0; i < TableWords; ++i) {
+        m_rig->instrument.setHolding(300 + i, quint16(qint16(-5 * i - 3)));
+        m_rig->instrument.setHolding(324 + i, quint16(qint16(-100 - i)));
+        m_rig->instrument.setHolding(348 + i, quint16(1000 + i));
+        m_rig->instrument.setHolding(372 + i, quint16(i + 5));
     }
+}
+
+// What the pages show for the words storeDistinctTables() stores, channel
+// by channel in the order of allShown().
+QStringList TestChannels::distinctTablesShown()
+{
+    QStringList expected;
+    for (int i = 0; i < Rows; ++i) {
+        const int tenths = 5 * i + 3;
+        expected << QStringLiteral("-%1.%2").arg(tenths / 10).arg(tenths % 10) << QString::number(-100 - i)
+                 << QString::number(1000 + i) << SensorTypes.at(i + 5);
+    }
+    return expected;
+}
+
+QStringList TestChannels::allShown() const
+{
+    QStringList values;
+    for (int channel = 1; channel <= Rows; ++channel) {
+        for (Table table : { Correction, RangeLow, RangeHigh, SensorType })
+            values << shown(table, channel);
+    }
+    return values;
 }
 
 void TestChannels::shortReplyLeavesItsTable_data()

@@ -80,11 +80,7 @@ bool TestConsole::openConsole()
         return false;
     m_rig->settle();
     QTest::mouseClick(button("debugBt"), Qt::LeftButton);
-    QElapsedTimer clock;
-    clock.start();
-    while (caption() != Stop && clock.elapsed() < 3000)
-        QTest::qWait(10);
-    return caption() == Stop && m_rig->instrument.inDebugMode();
+    return QTest::qWaitFor([this]() { return caption() == Stop; }, 3000) && m_rig->instrument.inDebugMode();
 }
 
 void TestConsole::send(const QString &text)
@@ -156,7 +152,7 @@ void TestConsole::nothingSentWhileDisconnected()
     QVERIFY(!button("debugBt")->isEnabled());
     QMetaObject::invokeMethod(m_rig->window, "on_debugBt_clicked");
     QCOMPARE(caption(), Start);
-    QVERIFY(DebugMessages::list().filter("7").isEmpty());
+    QVERIFY(DebugMessages::list.filter("7").isEmpty());
     m_rig->settle();
     QVERIFY(m_rig->instrument.requests().isEmpty());
     QVERIFY(m_rig->isIdle());
@@ -185,10 +181,10 @@ void TestConsole::opensWhateverTheOutcome()
     faults.exceptionCode = quint8(exception);
     m_rig->instrument.setFaults(faults);
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText(address);
-    DebugMessages::list().clear();
+    DebugMessages::list.clear();
     QTest::mouseClick(button("debugBt"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(caption(), Stop, 5000);
-    QCOMPARE(DebugMessages::list(), QStringList { "7" });
+    QCOMPARE(DebugMessages::list, QStringList { "7" });
     QVERIFY(m_rig->client()->state() != QModbusDevice::ConnectedState);
     QVERIFY(TestAccess::consolePort(*m_rig->window)->isOpen());
     QVERIFY(catcher.titles.isEmpty());
@@ -474,7 +470,7 @@ void TestConsole::abortedCommandOpensNothing()
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText("9");
     QTest::mouseClick(button("debugBt"), Qt::LeftButton);
     QVERIFY(m_rig->waitForRequests(1));
-    DebugMessages::list().clear();
+    DebugMessages::list.clear();
 
     if (removal)
         emit m_rig->window->findChild<PortWatcher *>()->portRemoved(m_rig->instrument.portPath());
@@ -482,7 +478,7 @@ void TestConsole::abortedCommandOpensNothing()
         QTest::mouseClick(button("pushButton_2"), Qt::LeftButton);
     QVERIFY(m_rig->isIdle());
     // The command has finished, one way or another.
-    QTRY_COMPARE_WITH_TIMEOUT(DebugMessages::list().count("7"), 1, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(DebugMessages::list.count("7"), 1, 3000);
     QCOMPARE(caption(), Start);
     QVERIFY(!TestAccess::consolePort(*m_rig->window)->isOpen());
     QVERIFY(catcher.titles.isEmpty());

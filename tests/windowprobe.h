@@ -1,57 +1,54 @@
 #ifndef METERCONFIG_WINDOWPROBE_H
 #define METERCONFIG_WINDOWPROBE_H
 
-// What a test sees of the window from outside: its poll timer and the trace
-// messages it writes.
+// What a test sees of the window from outside: its poll timer, its trace
+// messages and the captions of its sensor-type lists.
 
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
-// The window's one-second timer, the only one of its own with that interval.
+// Item i is sensor code i.
+inline const QStringList SensorTypes = {
+    "K",     "E",      "N",      "J",      "WR3-25", "T",      "B",       "R",      "S",    "NC1",  "NC2",
+    "NC3",   "0-20MA", "4-20MA", "WR5_26", "F2",     "0-50mv", "0-100mv", "0-75mv", "NC4",  "CU50", "PT100",
+    "CU100", "NC5",    "NC6",    "NC7",    "NC8",    "0-400R", "NC9",     "NC10",   "NC11", "1-5V", "0-5V",
+};
+
+// The window's one-second timer, its only direct child with that interval.
 inline QTimer *pollTimer(const QWidget *window)
 {
-    const auto timers = window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QTimer *timer : timers) {
+    for (QTimer *timer : window->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly)) {
         if (timer->interval() == 1000)
             return timer;
     }
     return nullptr;
 }
 
-// Collects the window's trace, debug-level messages of the default category,
-// while it lives; everything else goes where it went before.
+// Collects the window's trace (debug messages of the default category) in
+// list while it lives; other messages go where they went before.
 class DebugMessages
 {
 public:
     DebugMessages()
     {
-        list().clear();
-        previous() = qInstallMessageHandler(&DebugMessages::capture);
+        list.clear();
+        s_previous = qInstallMessageHandler(&DebugMessages::capture);
     }
-    ~DebugMessages() { qInstallMessageHandler(previous()); }
-    DebugMessages(const DebugMessages &) = delete;
-    DebugMessages &operator=(const DebugMessages &) = delete;
+    ~DebugMessages() { qInstallMessageHandler(s_previous); }
 
-    static QStringList &list()
-    {
-        static QStringList messages;
-        return messages;
-    }
+    inline static QStringList list;
 
 private:
     static void capture(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
         if (type == QtDebugMsg && qstrcmp(context.category, "default") == 0)
-            list() << text;
-        else if (previous())
-            previous()(type, context, text);
+            list << text;
+        else if (s_previous)
+            s_previous(type, context, text);
     }
-    static QtMessageHandler &previous()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
+
+    inline static QtMessageHandler s_previous = nullptr;
 };
 
 #endif // METERCONFIG_WINDOWPROBE_H
