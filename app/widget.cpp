@@ -82,6 +82,7 @@ Widget::~Widget()
     // The client closes while the base class destroys it and finishes every
     // pending reply as it does; none of that may reach a half-destroyed window.
     delete m_exchanges;
+    m_exchanges = nullptr;
     m_modbusDevice->disconnect(this);
     const auto replies = m_modbusDevice->findChildren<QModbusReply *>();
     for (QModbusReply *reply : replies)

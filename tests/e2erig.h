@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
@@ -83,7 +84,11 @@ public:
 
     bool waitForRequests(int count, int timeoutMs = 3000)
     {
-        return QTest::qWaitFor([this, count]() { return instrument.requests().size() >= count; }, timeoutMs);
+        QElapsedTimer clock;
+        clock.start();
+        while (instrument.requests().size() < count && clock.elapsed() < timeoutMs)
+            QTest::qWait(10);
+        return instrument.requests().size() >= count;
     }
 
     // Lets the client finish whatever it is doing, the replies included.
