@@ -4,6 +4,7 @@
 #include "benchsupport.h"
 
 #include <QModbusReply>
+#include <QPointer>
 
 namespace {
 
@@ -63,21 +64,30 @@ double windowRead(E2ERig &rig, const Controls &controls)
 double windowWrite(E2ERig &rig)
 {
     QModbusRtuSerialMaster *client = rig.client();
-    const auto pendingBefore = client->findChildren<QModbusReply *>();
+    QList<QPointer<QModbusReply>> seen;
+    for (QModbusReply *reply : client->findChildren<QModbusReply *>())
+        seen << reply;
     Bench::Stopwatch watch;
     int acknowledged = 0;
+    // The window hands the client one write at a time, the next one as the
+    // reply before it finishes.
+    std::function<void()> follow = [&]() {
+        for (QModbusReply *reply : client->findChildren<QModbusReply *>()) {
+            if (seen.contains(reply))
+                continue;
+            seen << reply;
+            QObject::connect(reply, &QModbusReply::finished, [&]() {
+                if (++acknowledged == 4)
+                    watch.done();
+                else
+                    follow();
+            });
+        }
+    };
 
     watch.start();
     QTest::mouseClick(rig.find<QPushButton>("writeChBt"), Qt::LeftButton);
-    const auto pending = client->findChildren<QModbusReply *>();
-    for (QModbusReply *reply : pending) {
-        if (pendingBefore.contains(reply))
-            continue;
-        QObject::connect(reply, &QModbusReply::finished, [&]() {
-            if (++acknowledged == 4)
-                watch.done();
-        });
-    }
+    follow();
     return watch.wait();
 }
 

@@ -85,12 +85,19 @@ void ExchangeQueue::finished(QModbusReply *reply)
     const bool wrongSize = !m_current.isWrite && reply->error() == QModbusDevice::NoError
         && reply->result().valueCount() != m_current.unit.valueCount();
     m_current = Exchange();
-    if (m_client->state() == QModbusDevice::ConnectedState)
-        m_gap.start(quietAfter(reply, m_sentAt.elapsed()));
+    const int quiet = quietAfter(reply, m_sentAt.elapsed());
     if (wrongSize) {
         disconnect(reply, &QModbusReply::finished, nullptr, nullptr);
         reply->deleteLater();
     }
+    if (m_client->state() != QModbusDevice::ConnectedState)
+        return;
+    // At once otherwise: the client sends it after its own inter-frame delay,
+    // as if it had been queued there all along.
+    if (quiet > 0)
+        m_gap.start(quiet);
+    else
+        handOver();
 }
 
 int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
