@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QPushButton>
 #include <QTest>
@@ -61,13 +62,14 @@ public:
         ports->setCurrentText(path);
     }
 
-    // Presses "启动" and waits for the system read that connecting sends.
+    // Presses "启动" and waits for the system read that connecting sends, and
+    // for the window to have taken its reply in: the client then holds none.
     bool connectLink()
     {
         QTest::mouseClick(find<QPushButton>("pushButton"), Qt::LeftButton);
-        if (client()->state() != QModbusDevice::ConnectedState)
+        if (client()->state() != QModbusDevice::ConnectedState || !waitForRequests(1))
             return false;
-        return waitForRequests(1);
+        return QTest::qWaitFor([this]() { return client()->findChildren<QModbusReply *>().isEmpty(); }, 2000);
     }
 
     // Connects, lets the system read set the address field, and stops the poll
