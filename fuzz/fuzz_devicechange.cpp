@@ -37,6 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::memcpy(structure.get(), data + 1, length);
 
     const Event event = decode(WmDeviceChange, wParam, structure.get(), length);
+    // Where the structure's own size is within the bytes, trusting it as the
+    // system's structures are trusted gives the same.
+    if (length >= 4 && qFromLittleEndian<quint32>(structure.get()) <= length) {
+        const Event system = decode(WmDeviceChange, wParam, structure.get());
+        require(system.kind == event.kind && system.portName == event.portName);
+    }
     if (event.kind == Kind::None)
         return 0;
     require(wParam != 0x0007);
