@@ -203,6 +203,11 @@ void TestSafety::channelWriteBeforeRead()
     QCOMPARE(m_boxes->titles, QStringList { QStringLiteral("写入仪表参数") });
     QVERIFY(m_boxes->informativeTexts.first().startsWith(QStringLiteral("测量值修正：通道1\n")));
     QCOMPARE(m_boxes->parented, QList<bool> { false });
+    // The operator's next edit takes the mark away.
+    auto *field = m_rig->find<QLineEdit>("m_sc1");
+    QVERIFY(!field->styleSheet().isEmpty());
+    QTest::keyClick(field, Qt::Key_5);
+    QVERIFY(field->styleSheet().isEmpty());
 }
 
 void TestSafety::openFailureReason_data()
