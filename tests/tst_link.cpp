@@ -263,6 +263,7 @@ void TestLink::unopenablePortShowsBoxOnce()
     QTest::mouseClick(m_rig->find<QPushButton>("pushButton"), Qt::LeftButton);
     QCOMPARE(catcher.titles, QStringList { QStringLiteral("打开串口错误") });
     QCOMPARE(catcher.texts, QStringList { QStringLiteral("打开失败，串口可能被占用.") });
+    QVERIFY(catcher.informativeTexts.first().contains(QStringLiteral("不存在")));
     QCOMPARE(catcher.parented, QList<bool> { false });
     QVERIFY(m_rig->isIdle());
     QVERIFY(m_rig->find<QComboBox>("serialPortCombo")->isEnabled());
