@@ -67,7 +67,7 @@ void TestSafety::wholeNumbers()
     QCOMPARE(m_rig->window->width() == 990, !narrowest);
     auto *edit = m_rig->find<QLineEdit>(field);
     const qreal formSize = edit->font().pointSizeF();
-    for (const QString &text : { "-3276.8", "-32768", "3276.7", "1.0" }) {
+    for (const QString &text : QStringList { "-3276.8", "-32768", "3276.7", "1.0" }) {
         edit->setText(text);
         QTest::qWait(0);
         // The frame, and QLineEdit's own 2 pixels on either side.
