@@ -44,12 +44,6 @@ int WholeTextFitter::textRoom(const QLineEdit *edit)
     return contents.width() - margins.left() - margins.right() - 2 * LineEditTextMargin;
 }
 
-int WholeTextFitter::textWidth(const QLineEdit *edit, const QString &text)
-{
-    // The line edit scrolls once its text and the cursor take more than the room.
-    return int(std::ceil(QFontMetricsF(edit->font()).horizontalAdvance(text))) + 1;
-}
-
 bool WholeTextFitter::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Resize)
@@ -65,11 +59,26 @@ void WholeTextFitter::fit(QLineEdit *edit)
     const int room = textRoom(edit);
     const QString text = edit->text();
     QFont font = edit->font();
-    qreal size = *formSize;
-    font.setPointSizeF(size);
-    while (size > SmallestPointSize && std::ceil(QFontMetricsF(font).horizontalAdvance(text)) + 1 > room) {
-        size -= PointSizeStep;
+    font.setPointSizeF(*formSize);
+    const auto widthAt = [&text](const QFont &f) {
+        return std::ceil(QFontMetricsF(f).horizontalAdvance(text)) + 1;
+    };
+    const qreal width = widthAt(font);
+    if (width > room) {
+        // The width grows about in proportion to the size: start near the
+        // answer, then step to the largest size that fits, since hinting
+        // keeps the proportion from holding exactly.
+        qreal size = std::floor(*formSize * room / width / PointSizeStep) * PointSizeStep;
+        size = qBound(SmallestPointSize, size, *formSize - PointSizeStep);
         font.setPointSizeF(size);
+        while (size > SmallestPointSize && widthAt(font) > room)
+            font.setPointSizeF(size -= PointSizeStep);
+        QFont larger = font;
+        larger.setPointSizeF(size + PointSizeStep);
+        while (larger.pointSizeF() < *formSize && widthAt(larger) <= room) {
+            font = larger;
+            larger.setPointSizeF(larger.pointSizeF() + PointSizeStep);
+        }
     }
     if (font != edit->font())
         edit->setFont(font);

@@ -19,10 +19,9 @@ public:
 
     void watch(QLineEdit *edit);
 
-    // The room a text has in the field, and the width it takes there, in
-    // pixels: the text is shown whole when the one is not larger than the other.
+    // The room a text has in the field, in pixels; the field scrolls once
+    // its text and the cursor take more.
     static int textRoom(const QLineEdit *edit);
-    static int textWidth(const QLineEdit *edit, const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
