@@ -180,9 +180,10 @@ void TestSafety::channelWriteBeforeRead()
     m_rig->settle(300);
     QVERIFY(m_rig->requestsWith(0x10).isEmpty());
     QCOMPARE(m_boxes->titles, QStringList { QStringLiteral("写入仪表参数") });
-    // Every field is empty: the first few are named, and how many there are.
+    // Every text field is empty (the sensor boxes show "K"): the first few
+    // are named, and how many there are.
     QVERIFY(m_boxes->informativeTexts.first().startsWith(QStringLiteral("测量值修正：通道1\n")));
-    QVERIFY(m_boxes->informativeTexts.first().contains(QStringLiteral("（共88处）")));
+    QVERIFY(m_boxes->informativeTexts.first().contains(QStringLiteral("（共66处）")));
     QCOMPARE(m_boxes->parented, QList<bool> { false });
     // The operator's next edit takes the mark away.
     auto *field = m_rig->find<QLineEdit>("m_sc1");
