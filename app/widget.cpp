@@ -2,6 +2,7 @@
 #include "ui_widget.h"
 
 #include "consoletextdecoder.h"
+#include "wholetext.h"
 
 #include <QComboBox>
 #include <QDebug>
@@ -73,6 +74,14 @@ Widget::Widget(QWidget *parent)
 
     ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
 
+    m_wholeText = new WholeTextFitter(this);
+    for (const QVector<QLineEdit *> *fields : { &m_valueEdits, &m_scEdits, &m_pslEdits, &m_pshEdits }) {
+        for (QLineEdit *field : *fields)
+            m_wholeText->watch(field);
+    }
+    watchFieldFaults();
+    connect(ui->sendLineEdit, &QLineEdit::returnPressed, this, &Widget::on_sendBt_clicked);
+
     startPortWatch();
 }
 
@@ -113,6 +122,7 @@ void Widget::enterIdleMode()
         ui->debugBt->setText(QStringLiteral("开始调试"));
         m_serialPort->close();
     }
+    showFreshness();
 }
 
 void Widget::enterConnectedMode()
@@ -128,6 +138,8 @@ void Widget::enterConnectedMode()
     ui->pushButton_3->setEnabled(true);
 
     m_timer->start(1000);
+    m_answeredSinceConnect = false;
+    showFreshness();
 
     on_readBt_clicked();
 }
@@ -140,5 +152,5 @@ void Widget::stop_debug()
     if (isConnected() || openLink())
         enterConnectedMode();
     else
-        showOpenFailure();
+        showOpenFailure(m_modbusDevice->findChild<QSerialPort *>());
 }
