@@ -129,11 +129,19 @@ int main(int argc, char *argv[])
         QStringLiteral("fault-count"),
         QStringLiteral("Apply the faults to the next <n> requests only (default: all)."),
         QStringLiteral("n"));
+    const QCommandLineOption tcpOption(
+        QStringLiteral("tcp"),
+        QStringLiteral("Also serve Modbus TCP on 127.0.0.1:<port>, as a gateway in front of the line would."),
+        QStringLiteral("port"));
+    const QCommandLineOption ignoreWritesOption(
+        QStringLiteral("ignore-writes"),
+        QStringLiteral("Fault: acknowledge writes but keep the registers unchanged."));
     parser.addOptions({ deviceOption,    baudOption,         parityOption,  stopBitsOption,  linkOption,
                         addressOption,   freezeOption,       seedOption,    inputOption,     holdingOption,
                         logOption,       silentOption,       delayOption,   exceptionOption, badCrcOption,
                         truncateOption,  replyAddressOption, garbageOption, splitOption,     splitGapOption,
                         faultCountOption });
+    parser.addOptions({ tcpOption, ignoreWritesOption });
     parser.process(app);
 
     QTextStream out(stdout);
@@ -188,6 +196,7 @@ int main(int argc, char *argv[])
         instrument.setHolding(assignment.address, quint16(assignment.value));
     }
     instrument.setFaults(faults);
+    instrument.setIgnoreWrites(parser.isSet(ignoreWritesOption));
 
     if (parser.isSet(logOption)) {
         QObject::connect(
@@ -210,6 +219,11 @@ int main(int argc, char *argv[])
         opened = instrument.open(parser.value(linkOption));
     }
     if (!opened)
+        return fail(instrument.errorString());
+    int tcpPort = 0;
+    if (!intOption(tcpOption, 1, 65535, &tcpPort))
+        return fail(QStringLiteral("invalid --tcp"));
+    if (tcpPort != 0 && !instrument.listenTcp(quint16(tcpPort)))
         return fail(instrument.errorString());
     out << instrument.portPath() << Qt::endl;
 

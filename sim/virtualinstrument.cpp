@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <cerrno>
 #include <cstdlib>
@@ -357,7 +360,7 @@ QByteArray VirtualInstrument::execute(const Request &request)
     case WriteMultipleRegisters:
         if (!m_model.hasHoldings(start, count))
             return exceptionReply(address, request.functionCode, IllegalDataAddress);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count && !m_ignoreWrites; ++i)
             m_model.setHolding(start + i, request.values.at(i));
         if (request.functionCode == WriteSingleRegister)
             return writeSingleReply(address, request.startAddress, request.values.first());
@@ -463,4 +466,93 @@ void VirtualInstrument::sendStatusLine()
     }
     line += QStringLiteral("\r\n");
     writeBytes(line.toLatin1());
+}
+
+bool VirtualInstrument::listenTcp(quint16 port)
+{
+    if (!m_tcpServer) {
+        m_tcpServer = new QTcpServer(this);
+        connect(m_tcpServer, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_tcpServer->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readTcp(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    if (m_tcpServer->isListening())
+        m_tcpServer->close();
+    if (!m_tcpServer->listen(QHostAddress::LocalHost, port)) {
+        m_errorString = m_tcpServer->errorString();
+        return false;
+    }
+    return true;
+}
+
+quint16 VirtualInstrument::tcpPort() const
+{
+    return m_tcpServer && m_tcpServer->isListening() ? m_tcpServer->serverPort() : 0;
+}
+
+void VirtualInstrument::readTcp(QTcpSocket *socket)
+{
+    // MBAP header: transaction id, protocol id (0), length of what follows
+    // (unit id + PDU), unit id. The PDU is an RTU frame without address and
+    // CRC, so the line's decoder and register engine serve it unchanged.
+    constexpr int HeaderSize = 7;
+    QByteArray buffer = socket->property("mbap").toByteArray() + socket->readAll();
+    while (buffer.size() >= HeaderSize) {
+        const int length = (quint8(buffer.at(4)) << 8) | quint8(buffer.at(5));
+        if (length < 2 || length > MaxFrameSize || buffer.at(2) != 0 || buffer.at(3) != 0) {
+            socket->abort();
+            return;
+        }
+        if (buffer.size() < 6 + length)
+            break;
+        const QByteArray header = buffer.left(HeaderSize);
+        const QByteArray whole = withCrc(buffer.mid(6, length));
+        QByteArray frame = whole;
+        buffer.remove(0, 6 + length);
+        Request request;
+        if (takeRequest(frame, &request)) {
+            answerTcp(socket, header, request);
+        } else {
+            // Nothing the line would recognise either: a function it lacks.
+            request.serverAddress = quint8(header.at(6));
+            request.functionCode = quint8(whole.at(1));
+            QByteArray reply = exceptionReply(request.serverAddress, request.functionCode, IllegalFunction);
+            QByteArray mbap = header;
+            mbap[4] = 0;
+            mbap[5] = char(reply.size() - 2);
+            socket->write(mbap + reply.mid(1, reply.size() - 3));
+        }
+    }
+    socket->setProperty("mbap", buffer);
+}
+
+void VirtualInstrument::answerTcp(QTcpSocket *socket, const QByteArray &header, const Request &request)
+{
+    m_requests.append(request);
+    emit requestReceived(request);
+    if (request.serverAddress != m_serverAddress)
+        return;
+    const Faults faults = consumeFaults();
+    if (faults.silent)
+        return;
+    const QByteArray reply = faults.exceptionCode != 0
+        ? exceptionReply(quint8(m_serverAddress), request.functionCode, faults.exceptionCode)
+        : execute(request);
+    // Address and CRC off; the header carries the length of unit id + PDU.
+    const QByteArray pdu = reply.mid(1, reply.size() - 3);
+    QByteArray mbap = header;
+    mbap[4] = char((pdu.size() + 1) >> 8);
+    mbap[5] = char((pdu.size() + 1) & 0xFF);
+    const QPointer<QTcpSocket> target(socket);
+    const auto send = [target, message = mbap + pdu] {
+        if (target)
+            target->write(message);
+    };
+    if (faults.delayMs > 0)
+        QTimer::singleShot(faults.delayMs, this, send);
+    else
+        send();
 }
