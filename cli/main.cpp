@@ -1,30 +1,44 @@
+#include "interruption.h"
 #include "metercommands.h"
+#include "meterscan.h"
+#include "meterwatch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <climits>
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#else
+#include <io.h>
+#define isatty _isatty
+#endif
 
 namespace {
 
-const char Summary[] = "Back up, compare, restore and set the configuration of a 22-channel meter\n"
-                       "(system block 396-401 and channels 1-22 of its four channel tables) over\n"
-                       "Modbus RTU on a serial line, or through a Modbus TCP gateway.\n"
-                       "\n"
-                       "Commands:\n"
-                       "  read [--json]         show the configuration; --json prints the backup document\n"
-                       "  backup FILE           save the configuration to FILE (JSON, written atomically)\n"
-                       "  diff FILE             one line per difference between FILE and the meter\n"
-                       "  restore FILE          write the channel tables that differ from FILE, then verify\n"
-                       "  set KEY=VALUE...      change values: sensor.N low.N high.N correction.N\n"
-                       "                        (N = 1-22 or all), address, baud, parity, stop\n"
-                       "Run \"meterctl COMMAND --help\" for a command's own options.\n"
-                       "\n"
-                       "Every request goes to --address. Exit codes: 0 done (and verified), 1 usage\n"
-                       "error, 2 no link (port, timeout, exception reply), 3 differences (diff) or\n"
-                       "verification failed, 4 the file cannot be used. After a failure nothing\n"
-                       "more is written.";
+const char Summary[]
+    = "Back up, compare, restore and set the configuration of a 22-channel meter\n"
+      "(system block 396-401 and channels 1-22 of its four channel tables) over\n"
+      "Modbus RTU on a serial line, or through a Modbus TCP gateway.\n"
+      "\n"
+      "Commands:\n"
+      "  read [--json]         show the configuration; --json prints the backup document\n"
+      "  backup FILE           save the configuration to FILE (JSON, written atomically)\n"
+      "  diff FILE             one line per difference between FILE and the meter\n"
+      "  restore FILE          write the channel tables that differ from FILE, then verify\n"
+      "  set KEY=VALUE...      change values: sensor.N low.N high.N correction.N\n"
+      "                        (N = 1-22 or all), address, baud, parity, stop\n"
+      "  scan                  find meters: each line setting and address gets one read\n"
+      "  watch                 log the 22 measured values every interval (table, csv, jsonl)\n"
+      "  clone FILE --addresses LIST   restore FILE onto each address of LIST\n"
+      "Run \"meterctl COMMAND --help\" for a command's own options.\n"
+      "\n"
+      "Every request goes to --address. Exit codes: 0 done (and verified), 1 usage\n"
+      "error, 2 no link (port, timeout, exception reply), 3 differences (diff) or\n"
+      "verification failed, 4 the file cannot be used. After a failure nothing\n"
+      "more is written.";
 
 struct Command
 {
@@ -54,6 +68,25 @@ const Command Commands[] = {
       "address (1-247), baud (4800 ... 115200), parity (none, odd, even), stop (1, 2). All pairs\n"
       "are checked before anything is sent; each touched table is read, changed, written back\n"
       "whole and verified." },
+    { "scan", "",
+      "Probes each line setting and address with one system-block read (function 03, 396, 6 words;\n"
+      "never a write, never address 0) and prints one line per meter found: its address, the line\n"
+      "settings it answered at, its channel count and the settings stored in it. Default: the 8 baud\n"
+      "rates x none/even/odd parity at 1 stop bit, most common first, addresses 1-247. Each probe\n"
+      "waits as long as the 17-byte reply takes at that baud rate plus 3.5 characters (at least\n"
+      "1.75 ms) plus 20 ms (--timeout overrides), with no retries. Progress goes to stderr when it is\n"
+      "a terminal; Ctrl-C stops at once and prints what was found. Exit 0 when a meter was found." },
+    { "watch", "",
+      "Polls the 22 measured values (function 04, 0, 22 words) every interval, never more than one\n"
+      "request outstanding, one row per poll: local ISO 8601 time, channels 1-22 (empty at or above\n"
+      "the meter's channel count), and the reason when a poll got no good reply. It keeps going\n"
+      "through timeouts and reopens a vanished port every 3 s. --out appends to FILE and flushes\n"
+      "each row. On exit (count, Ctrl-C, SIGTERM) the link figures go to stderr." },
+    { "clone", "FILE",
+      "Restores FILE onto each address of --addresses in turn (e.g. 2,5,7-12), with the same checks\n"
+      "as restore, and prints a summary: verified, differed and fixed, not verified, no answer.\n"
+      "The address and line settings are never written (every meter would get the same address).\n"
+      "Exit 0 only when every meter is verified, 3 when one is not, 2 when one did not answer." },
 };
 
 const Command *findCommand(const QString &name)
@@ -128,7 +161,7 @@ int main(int argc, char *argv[])
     parser.addOptions({ portOption, baudOption, parityOption, stopOption, tcpOption, addressOption,
                         timeoutOption, retriesOption });
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("read, backup, diff, restore or set."),
+                                 QStringLiteral("read, backup, diff, restore, set, scan, watch or clone."),
                                  QStringLiteral("COMMAND"));
 
     // A first pass finds the command; the second knows its options too.
@@ -157,11 +190,47 @@ int main(int argc, char *argv[])
     const QCommandLineOption factoryOption(
         QStringLiteral("with-factory"),
         QStringLiteral("Also write the channel count and baud error count (396, 401)."));
+    const QCommandLineOption baudsOption(
+        QStringLiteral("bauds"), QStringLiteral("Baud rates to try, e.g. 9600,19200, or all (default)."),
+        QStringLiteral("list"), QStringLiteral("all"));
+    const QCommandLineOption paritiesOption(
+        QStringLiteral("parities"), QStringLiteral("Parities to try, e.g. none,even, or all (default)."),
+        QStringLiteral("list"), QStringLiteral("all"));
+    const QCommandLineOption stopsOption(QStringLiteral("stops"),
+                                         QStringLiteral("Stop bits to try: 1, 2 or all (default 1)."),
+                                         QStringLiteral("list"), QStringLiteral("1"));
+    const QCommandLineOption addressesOption(QStringLiteral("addresses"),
+                                             QStringLiteral("Addresses, e.g. 1-247 or 2,5,7-12."),
+                                             QStringLiteral("list"), QStringLiteral("1-247"));
+    const QCommandLineOption firstOption(QStringLiteral("first"),
+                                         QStringLiteral("Stop at the first meter found."));
+    const QCommandLineOption scanJsonOption(QStringLiteral("json"),
+                                            QStringLiteral("Print the meters found as a JSON array."));
+    const QCommandLineOption intervalOption(QStringLiteral("interval"),
+                                            QStringLiteral("Seconds between polls (default 1)."),
+                                            QStringLiteral("seconds"), QStringLiteral("1"));
+    const QCommandLineOption countOption(QStringLiteral("count"),
+                                         QStringLiteral("Stop after N rows (default: until stopped)."),
+                                         QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("table (default on a terminal), csv (default otherwise) or jsonl."),
+        QStringLiteral("format"));
+    const QCommandLineOption outOption(QStringLiteral("out"),
+                                       QStringLiteral("Append the rows to FILE, flushing each one."),
+                                       QStringLiteral("file"));
     const QString name = QString::fromLatin1(command->name);
     if (name == QLatin1String("read"))
         parser.addOption(jsonOption);
     if (name == QLatin1String("restore"))
         parser.addOptions({ dryRunOption, lineOption, factoryOption });
+    if (name == QLatin1String("clone"))
+        parser.addOptions({ addressesOption, dryRunOption, factoryOption, lineOption });
+    if (name == QLatin1String("scan"))
+        parser.addOptions(
+            { baudsOption, paritiesOption, stopsOption, addressesOption, firstOption, scanJsonOption });
+    if (name == QLatin1String("watch"))
+        parser.addOptions({ intervalOption, countOption, formatOption, outOption });
     parser.clearPositionalArguments();
     parser.addPositionalArgument(name, QStringLiteral("The command."), name);
     if (*command->arguments)
@@ -175,9 +244,10 @@ int main(int argc, char *argv[])
         parser.showHelp(0);
 
     const QStringList operands = parser.positionalArguments().mid(1);
-    if (name == QLatin1String("read") && !operands.isEmpty())
-        return usageError(QStringLiteral("read takes no operand"));
-    if ((name == QLatin1String("backup") || name == QLatin1String("diff") || name == QLatin1String("restore"))
+    if (!*command->arguments && !operands.isEmpty())
+        return usageError(QStringLiteral("%1 takes no operand").arg(name));
+    if ((name == QLatin1String("backup") || name == QLatin1String("diff") || name == QLatin1String("restore")
+         || name == QLatin1String("clone"))
         && operands.size() != 1)
         return usageError(QStringLiteral("%1 takes one FILE").arg(name));
 
@@ -224,10 +294,99 @@ int main(int argc, char *argv[])
             return usageError(problem);
     }
 
+    QVector<int> addresses;
+    if ((name == QLatin1String("clone") || name == QLatin1String("scan"))
+        && !MeterCommands::parseAddresses(parser.value(addressesOption), &addresses))
+        return usageError(QStringLiteral("--addresses %1 is not a list of addresses 1-247 such as 2,5,7-12")
+                              .arg(parser.value(addressesOption)));
+    if (name == QLatin1String("clone") && !parser.isSet(addressesOption))
+        return usageError(QStringLiteral("clone needs --addresses LIST"));
+    if (name == QLatin1String("clone") && parser.isSet(lineOption))
+        return usageError(QStringLiteral("clone never writes the address and line settings: "
+                                         "every meter would get the same address"));
+
     QTextStream out(stdout);
     QTextStream err(stderr);
     MeterLink link(settings);
     MeterCommands commands(link, out, err);
+    if (name == QLatin1String("clone"))
+        return commands.clone(operands.first(), addresses,
+                              { parser.isSet(dryRunOption), false, parser.isSet(factoryOption) });
+    if (name == QLatin1String("scan")) {
+        if (!settings.tcpHost.isEmpty())
+            return usageError(QStringLiteral("scan goes through line settings: it needs --port"));
+        MeterScan::Options options;
+        options.addresses = addresses;
+        options.first = parser.isSet(firstOption);
+        options.json = parser.isSet(scanJsonOption);
+        options.timeoutMs = parser.isSet(timeoutOption) ? settings.timeoutMs : 0;
+        options.progress = isatty(fileno(stderr));
+        QVector<int> bauds;
+        for (const QString &text : parser.value(baudsOption).split(QLatin1Char(','))) {
+            int rate = 0;
+            if (text == QLatin1String("all"))
+                bauds += MeterScan::baudRatesByUse();
+            else if (intValue(text, 1, 115200, &rate) && RegisterCodec::checkedBaudRateWord(rate))
+                bauds << rate;
+            else
+                return usageError(QStringLiteral("--bauds %1 is not a list of baud rates").arg(text));
+        }
+        QVector<char> parities;
+        for (const QString &text : parser.value(paritiesOption).split(QLatin1Char(','))) {
+            if (text == QLatin1String("all"))
+                parities += { 'N', 'E', 'O' };
+            else if (text == QLatin1String("none") || text == QLatin1String("even")
+                     || text == QLatin1String("odd"))
+                parities << text.at(0).toUpper().toLatin1();
+            else
+                return usageError(QStringLiteral("--parities %1 is not none, even, odd or all").arg(text));
+        }
+        QVector<int> stops;
+        for (const QString &text : parser.value(stopsOption).split(QLatin1Char(','))) {
+            int stop = 0;
+            if (text == QLatin1String("all"))
+                stops += { 1, 2 };
+            else if (intValue(text, 1, 2, &stop))
+                stops << stop;
+            else
+                return usageError(QStringLiteral("--stops %1 is not 1, 2 or all").arg(text));
+        }
+        for (const int stop : stops) {
+            for (const int baud : bauds) {
+                for (const char parity : parities)
+                    options.settings.append({ baud, parity, stop });
+            }
+        }
+        Interruption interruption;
+        MeterScan scan(link, out, err);
+        return scan.run(options, &interruption);
+    }
+    if (name == QLatin1String("watch")) {
+        MeterWatch::Options options;
+        bool ok = false;
+        const double interval = parser.value(intervalOption).toDouble(&ok);
+        if (!ok || !(interval >= 0.05 && interval <= 86400))
+            return usageError(QStringLiteral("--interval %1 is not a number of seconds from 0.05 to 86400")
+                                  .arg(parser.value(intervalOption)));
+        options.intervalMs = int(interval * 1000);
+        if (!intValue(parser.value(countOption), 0, INT_MAX, &options.count))
+            return usageError(QStringLiteral("--count %1 is not a count").arg(parser.value(countOption)));
+        options.outPath = parser.value(outOption);
+        const QString format = parser.value(formatOption);
+        if (format.isEmpty())
+            options.format
+                = options.outPath.isEmpty() && isatty(fileno(stdout)) ? MeterWatch::Table : MeterWatch::Csv;
+        else if (format == QLatin1String("table") || format == QLatin1String("csv")
+                 || format == QLatin1String("jsonl"))
+            options.format = format == QLatin1String("table") ? MeterWatch::Table
+                : format == QLatin1String("csv")              ? MeterWatch::Csv
+                                                              : MeterWatch::Jsonl;
+        else
+            return usageError(QStringLiteral("--format %1 is not table, csv or jsonl").arg(format));
+        Interruption interruption;
+        MeterWatch watch(link, options, out, err);
+        return watch.run(&interruption);
+    }
     if (name == QLatin1String("read"))
         return commands.read(parser.isSet(jsonOption));
     if (name == QLatin1String("backup"))

@@ -234,10 +234,12 @@ int MeterCommands::restore(const QString &path, const RestoreOptions &options)
         m_out << (writes.isEmpty() ? "dry run: nothing to write" : "dry run: nothing written") << Qt::endl;
         return Done;
     }
+    m_written = 0;
     for (const Write &write : writes) {
         const int result = writeVerified(write.start, write.words, write.what);
         if (result != Done)
             return result;
+        ++m_written;
     }
     if (writes.isEmpty())
         m_out << "the meter already holds " << path << "; nothing written" << Qt::endl;
@@ -386,4 +388,55 @@ int MeterCommands::set(const QVector<Change> &changes)
             return result;
     }
     return Done;
+}
+
+bool MeterCommands::parseAddresses(const QString &text, QVector<int> *addresses)
+{
+    addresses->clear();
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok = ends.size() <= 2;
+        const int first = ends.first().toInt(&ok, 10);
+        int last = first;
+        if (ok && ends.size() == 2)
+            last = ends.last().toInt(&ok, 10);
+        if (!ok || ends.size() > 2 || first < FirstUnicastAddress || last > LastUnicastAddress
+            || first > last)
+            return false;
+        for (int address = first; address <= last; ++address) {
+            if (!addresses->contains(address))
+                addresses->append(address);
+        }
+    }
+    return !addresses->isEmpty();
+}
+
+int MeterCommands::clone(const QString &path, const QVector<int> &addresses, const RestoreOptions &options)
+{
+    MeterConfiguration file;
+    if (!loadFile(path, &file))
+        return BadFile;
+    QStringList summary;
+    int worst = Done;
+    for (const int address : addresses) {
+        m_out << "== address " << address << Qt::endl;
+        m_link.close();
+        m_link.setServerAddress(address);
+        m_written = 0;
+        const int result = restore(path, options);
+        QString outcome;
+        if (result == Done && options.dryRun)
+            outcome = QStringLiteral("dry run");
+        else if (result == Done)
+            outcome = m_written ? QStringLiteral("differed and fixed") : QStringLiteral("verified");
+        else if (result == Differs)
+            outcome = QStringLiteral("not verified");
+        else
+            outcome = QStringLiteral("no answer");
+        summary << QStringLiteral("%1  %2").arg(address, 7).arg(outcome);
+        if (result == Differs || (result == NoLink && worst == Done))
+            worst = result;
+    }
+    m_out << "\naddress  result\n" << summary.join(QLatin1Char('\n')) << Qt::endl;
+    return worst;
 }

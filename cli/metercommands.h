@@ -35,6 +35,12 @@ public:
     int diff(const QString &path);
     int restore(const QString &path, const RestoreOptions &options);
     int set(const QVector<Change> &changes);
+    // restore onto each address in turn, then a summary table. Exit 0 only
+    // when every meter is verified.
+    int clone(const QString &path, const QVector<int> &addresses, const RestoreOptions &options);
+
+    // "2,5,7-12" -> 2 5 7 8 9 10 11 12; every address 1-247.
+    static bool parseAddresses(const QString &text, QVector<int> *addresses);
 
     // Checks every KEY=VALUE before anything is sent; false with the first
     // bad pair named in *problem.
@@ -48,6 +54,7 @@ private:
     int writeVerified(int start, const QVector<quint16> &words, const QString &what);
     void fail(const QString &message);
 
+    int m_written = 0; // by the last restore
     MeterLink &m_link;
     QTextStream &m_out;
     QTextStream &m_err;

@@ -1,6 +1,8 @@
 #include "meterlink.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QModbusTcpClient>
@@ -67,6 +69,46 @@ MeterLink::MeterLink(const Settings &settings, QObject *parent)
     }
     m_client->setTimeout(settings.timeoutMs);
     m_client->setNumberOfRetries(settings.retries);
+}
+
+double MeterLink::characterMicroseconds(int baudRate, char parity, int stopBits)
+{
+    const int bits = 1 + 8 + (parity == 'N' ? 0 : 1) + stopBits;
+    return bits * 1e6 / baudRate;
+}
+
+bool MeterLink::reopen(int baudRate, char parity, int stopBits, int timeoutMs, int retries, QString *error)
+{
+    close();
+    m_settings.baudRate = baudRate;
+    m_settings.parity = parity;
+    m_settings.stopBits = stopBits;
+    m_settings.timeoutMs = timeoutMs;
+    m_settings.retries = retries;
+    m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, baudRate);
+    m_client->setConnectionParameter(QModbusDevice::SerialParityParameter,
+                                     parity == 'O'       ? QSerialPort::OddParity
+                                         : parity == 'E' ? QSerialPort::EvenParity
+                                                         : QSerialPort::NoParity);
+    m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                     stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    m_client->setTimeout(timeoutMs);
+    m_client->setNumberOfRetries(retries);
+    return open(error);
+}
+
+bool MeterLink::portExists() const
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return !m_settings.tcpHost.isEmpty() || QFileInfo::exists(m_settings.portName);
+#endif
+}
+
+bool MeterLink::isOpen() const
+{
+    return m_client->state() == QModbusDevice::ConnectedState;
 }
 
 MeterLink::~MeterLink()
@@ -145,17 +187,33 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
         result.error = QStringLiteral("%1: %2 not sent: %3").arg(server, what, m_client->errorString());
         return result;
     }
+    QElapsedTimer clock;
+    clock.start();
     if (!reply->isFinished()) {
+        // A client whose port broke under it may never finish a reply.
         QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
         connect(reply, &QModbusReply::finished, &loop, &QEventLoop::quit);
+        limit.start((m_settings.retries + 1) * m_settings.timeoutMs + 1000);
         loop.exec();
     }
+    if (!reply->isFinished()) {
+        result.error = QStringLiteral("%1: %2 got no reply from the Modbus client").arg(server, what);
+        result.elapsedUs = clock.nsecsElapsed() / 1000;
+        reply->deleteLater();
+        close();
+        return result;
+    }
+    result.elapsedUs = clock.nsecsElapsed() / 1000;
     const QModbusResponse response = reply->rawResult();
     switch (reply->error()) {
     case QModbusDevice::NoError:
         result.words = reply->result().values();
         // A short reply must not pass for a table of zeros.
         result.ok = expectedWords == 0 || result.words.size() == expectedWords;
+        result.kind = result.ok ? Result::Good : Result::OtherError;
         if (!result.ok)
             result.error = QStringLiteral("%1 answered %2 with %3 words instead of %4")
                                .arg(server, what)
@@ -163,6 +221,7 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
                                .arg(expectedWords);
         break;
     case QModbusDevice::TimeoutError:
+        result.kind = Result::Timeout;
         result.error = QStringLiteral("no answer from %1 %2 (%3 tries of %4 ms)")
                            .arg(server, what)
                            .arg(m_settings.retries + 1)
@@ -171,6 +230,7 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
     case QModbusDevice::ProtocolError:
         if (response.isException()) {
             const int code = response.exceptionCode();
+            result.kind = Result::Exception;
             result.error = QStringLiteral("%1 refused %2: exception %3 (%4)")
                                .arg(server, what)
                                .arg(code)

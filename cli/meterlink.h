@@ -32,12 +32,18 @@ public:
     // can act on: the port's own reason, no answer in time, the exception.
     struct Result
     {
+        enum Kind { Good, Timeout, Exception, OtherError };
         bool ok = false;
         QVector<quint16> words;
         QString error;
+        Kind kind = OtherError;
+        // From handing the request over to its end.
+        qint64 elapsedUs = 0;
     };
 
     explicit MeterLink(const Settings &settings, QObject *parent = nullptr);
+    // The time one character takes with these settings, in microseconds.
+    static double characterMicroseconds(int baudRate, char parity, int stopBits);
     ~MeterLink() override;
 
     bool open(QString *error);
@@ -47,6 +53,17 @@ public:
     // One word goes out as function 06, more as function 16.
     Result writeHolding(int start, const QVector<quint16> &words);
     Result readInput(int start, int count);
+
+    // For going through addresses and line settings: the next requests go
+    // to this server; the line is reopened with these settings.
+    void setServerAddress(int address) { m_settings.serverAddress = address; }
+    bool reopen(int baudRate, char parity, int stopBits, int timeoutMs, int retries, QString *error);
+    bool isOpen() const;
+    // False once the serial device has vanished (an adapter unplugged);
+    // a gateway is always there.
+    bool portExists() const;
+    // Ends the request in flight at once (it fails) and closes the line.
+    void abort() { close(); }
 
     // "/dev/ttyUSB0" or "gateway 10.0.0.5:502", for messages.
     QString where() const;

@@ -317,6 +317,8 @@ void VirtualInstrument::handleRequest(const Request &request)
 {
     m_requests.append(request);
     emit requestReceived(request);
+    if (!lineMatches() || answerForMate(request))
+        return;
 
     const bool broadcast = request.isBroadcast();
     if (broadcast ? !request.isWrite() : request.serverAddress != m_serverAddress)
@@ -555,4 +557,66 @@ void VirtualInstrument::answerTcp(QTcpSocket *socket, const QByteArray &header, 
         QTimer::singleShot(faults.delayMs, this, send);
     else
         send();
+}
+
+void VirtualInstrument::setLineSettings(qint32 baudRate, char parity, int stopBits)
+{
+    m_lineBaudRate = baudRate;
+    m_lineParity = parity;
+    m_lineStopBits = stopBits;
+    // Stored as the instrument keeps them (codes of the tool's lists).
+    static constexpr qint32 rates[] = { 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200 };
+    for (quint16 code = 0; code < 8; ++code) {
+        if (rates[code] == baudRate)
+            m_model.setHolding(InstrumentModel::BaudCodeRegister, code);
+    }
+    m_model.setHolding(InstrumentModel::ParityRegister, parity == 'O' ? 1 : parity == 'E' ? 2 : 0);
+    m_model.setHolding(InstrumentModel::StopBitsRegister, quint16(stopBits));
+}
+
+bool VirtualInstrument::lineMatches() const
+{
+    if (m_lineBaudRate == 0 || !m_isPty)
+        return true;
+    // The master reports the client's speed but not its parity or stop
+    // bits, so the slave side is asked, through a descriptor of its own
+    // that is closed again at once (while the client holds the line, that
+    // is no hang-up).
+    const int slave = ::open(QFile::encodeName(m_portPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+        return false;
+    termios settings;
+    const bool known = ::tcgetattr(slave, &settings) == 0;
+    ::close(slave);
+    if (!known)
+        return false;
+    // The pty driver clears PARENB but keeps PARODD: odd parity shows,
+    // even parity looks like none.
+    const bool odd = settings.c_cflag & PARODD;
+    const int stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
+    return ::cfgetospeed(&settings) == speedFor(m_lineBaudRate) && odd == (m_lineParity == 'O')
+        && stopBits == m_lineStopBits;
+}
+
+void VirtualInstrument::addToLine(VirtualInstrument *other)
+{
+    m_lineMates.append(other);
+}
+
+bool VirtualInstrument::answerForMate(const Request &request)
+{
+    for (VirtualInstrument *mate : qAsConst(m_lineMates)) {
+        if (mate->m_serverAddress != request.serverAddress)
+            continue;
+        mate->m_requests.append(request);
+        emit mate->requestReceived(request);
+        const Faults faults = mate->consumeFaults();
+        const QByteArray reply = faults.exceptionCode != 0
+            ? exceptionReply(request.serverAddress, request.functionCode, faults.exceptionCode)
+            : mate->execute(request);
+        if (!faults.silent)
+            deliver(reply, faults);
+        return true;
+    }
+    return false;
 }

@@ -133,6 +133,16 @@ public:
     bool listenTcp(quint16 port = 0);
     quint16 tcpPort() const;
 
+    // On a pty, answers only a client whose port uses these line settings,
+    // as a meter at another baud rate or parity would hear only noise. The
+    // requests are still recorded. Baud rate 0: any settings (the default).
+    // A pty carries the speed, the stop bits and odd parity, but the kernel
+    // drops the parity-enable flag, so even parity cannot be told from none.
+    void setLineSettings(qint32 baudRate, char parity = 'N', int stopBits = 1);
+    // Another instrument on the same line: requests for its address are
+    // carried out by it and answered here. Recorded by both.
+    void addToLine(VirtualInstrument *other);
+
 signals:
     // Emitted for every recorded request, before it is answered.
     void requestReceived(const VirtualInstrument::Request &request);
@@ -184,6 +194,13 @@ private:
     void answerTcp(QTcpSocket *socket, const QByteArray &header, const Request &request);
     bool m_ignoreWrites = false;
     QTcpServer *m_tcpServer = nullptr;
+
+    bool lineMatches() const;
+    bool answerForMate(const Request &request);
+    qint32 m_lineBaudRate = 0;
+    char m_lineParity = 'N';
+    int m_lineStopBits = 1;
+    QVector<VirtualInstrument *> m_lineMates;
 };
 
 Q_DECLARE_METATYPE(VirtualInstrument::Request)

@@ -69,6 +69,27 @@ public:
 
     Run meterctl(const QStringList &arguments) { return exec(QStringLiteral(METERCTL_PATH), arguments); }
 
+    // A meterctl that keeps running (watch), for the test to act meanwhile.
+    QProcess *start(const QStringList &arguments)
+    {
+        auto *process = new QProcess(&instrument);
+        process->start(QStringLiteral(METERCTL_PATH), arguments);
+        return process;
+    }
+
+    // Runs the event loop until done() holds or the limit passes.
+    template<typename Condition> static bool waitFor(Condition done, int limitMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < limitMs) {
+            QEventLoop loop;
+            QTimer::singleShot(10, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        return done();
+    }
+
     QVector<Request> writes() const
     {
         QVector<Request> found;

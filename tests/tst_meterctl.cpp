@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace RegisterCodec;
 
 namespace {
@@ -69,6 +71,12 @@ private slots:
     void diff();
     void mbpollWritesMeterctlReads();
     void fileKeepsEveryWord();
+    void scan_data();
+    void scan();
+    void watchSilentMeter();
+    void watchSurvivesLostPort();
+    void watchFileAfterKill();
+    void clone();
 
 private:
     // Backs the instrument up into the temporary directory; returns the path.
@@ -436,6 +444,157 @@ void TestMeterctl::fileKeepsEveryWord()
             qPrintable(problem));
         QVERIFY2(read == written, qPrintable(QString::number(base)));
     }
+}
+
+void TestMeterctl::scan_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("found");
+
+    const QStringList lists = { "--bauds", "9600,19200", "--addresses", "12-20" };
+    const QString at17
+        = "address 17 at 19200 odd 1: 22 channels; stored address 17, baud rate 19200, parity odd, "
+          "stop bits 1";
+    const QString at19 = QString(at17).replace("17", "19");
+    QTest::newRow("both") << lists << QStringList { at17, at19 };
+    QTest::newRow("first") << lists + QStringList { "--first" } << QStringList { at17 };
+}
+
+void TestMeterctl::scan()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, found);
+
+    VirtualInstrument &instrument = m_rig->instrument;
+    VirtualInstrument other;
+    for (VirtualInstrument *meter : { &instrument, &other }) {
+        meter->setServerAddress(meter == &instrument ? 17 : 19);
+        meter->setLineSettings(19200, 'O', 1);
+    }
+    instrument.addToLine(&other);
+    const CliRig::Run run = m_rig->meterctl(m_rig->link("pty") + QStringList { "scan" } + options);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.split('\n', Qt::SkipEmptyParts), found);
+    QVERIFY(run.err.isEmpty()); // no progress bar off a terminal
+    const QVector<CliRig::Request> requests = instrument.requests();
+    for (const CliRig::Request &request : requests) {
+        QCOMPARE(int(request.functionCode), 0x03);
+        QCOMPARE(int(request.startAddress), SystemBlockStart);
+        QCOMPARE(int(request.quantity), SystemBlockWords);
+    }
+    // 9 addresses at 9600 x 3 parities and 19200 none and even, no retries;
+    // --first ends at the first that answers.
+    const int last = options.contains("--first") ? 17 : 20;
+    QCOMPARE(requests.size(), 9 * 5 + last - 11);
+    QCOMPARE(int(requests.last().serverAddress), last);
+}
+
+void TestMeterctl::watchSilentMeter()
+{
+    VirtualInstrument::Faults silent;
+    silent.silent = true;
+    m_rig->instrument.setFaults(silent);
+    QVector<qint64> arrivals;
+    QElapsedTimer clock;
+    clock.start();
+    connect(&m_rig->instrument, &VirtualInstrument::requestReceived, this,
+            [&] { arrivals << clock.elapsed(); });
+    const CliRig::Run run = m_rig->meterctl(
+        m_rig->link("pty")
+        + QStringList { "--timeout", "200", "--retries", "2", "watch", "--interval", "0.3", "--count", "6" });
+    QCOMPARE(run.exitCode, 0);
+    const QStringList rows = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 7); // header and a row per interval
+    QVERIFY2(run.ms > 4 * 300 && run.ms < 6 * 300 + 1500, qPrintable(QString::number(run.ms)));
+    for (const QString &row : rows.mid(1)) {
+        QCOMPARE(row.count(','), 23);
+        QVERIFY(row.contains(",,,,,,,,,,,,,,,,,,,,,,"));
+        QVERIFY(row.contains("no answer") || row.contains("still unanswered"));
+    }
+    // One request on the line at a time: a new frame only after the last one's timeout.
+    for (int i = 1; i < arrivals.size(); ++i)
+        QVERIFY2(arrivals.at(i) - arrivals.at(i - 1) >= 100,
+                 qPrintable(QString::number(arrivals.at(i) - arrivals.at(i - 1))));
+    QVERIFY2(run.err.contains("requests 2, good replies 0, timeouts 2"), qPrintable(run.err));
+}
+
+void TestMeterctl::watchSurvivesLostPort()
+{
+    VirtualInstrument &instrument = m_rig->instrument;
+    const QString link = m_dir.filePath("meter");
+    QVERIFY(instrument.open(link));
+    QProcess *watch = m_rig->start({ "--port", link, "watch", "--interval", "0.1", "--format", "csv" });
+    QByteArray out;
+    const auto goodRows = [&] {
+        out += watch->readAllStandardOutput();
+        return out.count(",\n");
+    };
+    QVERIFY(CliRig::waitFor([&] { return goodRows() >= 3; }));
+    instrument.closePort();
+    QByteArray err;
+    QVERIFY2(CliRig::waitFor([&] {
+                 err += watch->readAllStandardError();
+                 return err.contains("the port is gone");
+             }),
+             (err + out.right(300)).constData());
+    const int before = goodRows();
+    QVERIFY(instrument.open(link));
+    QVERIFY(CliRig::waitFor([&] { return goodRows() >= before + 3; }));
+    watch->terminate(); // SIGTERM
+    QVERIFY(watch->waitForFinished(5000));
+    QCOMPARE(watch->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch->exitCode(), 0);
+    err += watch->readAllStandardError();
+    QVERIFY2(err.contains("requests ") && err.contains("response time median"), err.constData());
+}
+
+void TestMeterctl::watchFileAfterKill()
+{
+    const QString path = m_dir.filePath("values.csv");
+    QFile::remove(path);
+    QProcess *watch
+        = m_rig->start(m_rig->link("pty") + QStringList { "watch", "--interval", "0.05", "--out", path });
+    QFile file(path);
+    QVERIFY(CliRig::waitFor([&] { return file.size() > 1000; }));
+    ::kill(pid_t(watch->processId()), SIGKILL);
+    QVERIFY(watch->waitForFinished(5000));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.endsWith('\n'));
+    const QList<QByteArray> lines = text.split('\n');
+    QVERIFY(lines.first().startsWith("time,ch1,ch2,"));
+    for (const QByteArray &line : lines.mid(0, lines.size() - 1))
+        QCOMPARE(line.count(','), 23);
+}
+
+void TestMeterctl::clone()
+{
+    VirtualInstrument &first = m_rig->instrument;
+    VirtualInstrument second;
+    VirtualInstrument third;
+    second.setServerAddress(2);
+    third.setServerAddress(3);
+    first.addToLine(&second);
+    first.addToLine(&third);
+    const QString path = backup();
+    for (VirtualInstrument *meter : { &second, &third })
+        apply(*meter, TwoTables);
+    third.setIgnoreWrites(true);
+
+    const CliRig::Run run = m_rig->meterctl(
+        m_rig->link("pty") + QStringList { "clone", path, "--addresses", "1-3,9", "--timeout", "100" });
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.out.endsWith("address  result\n      1  verified\n      2  differed and fixed\n"
+                              "      3  not verified\n      9  no answer\n"),
+             qPrintable(run.out));
+    QCOMPARE(holdings(second, CorrectionTableStart, 96), holdings(first, CorrectionTableStart, 96));
+    for (const CliRig::Request &request : m_rig->writes())
+        QVERIFY(request.startAddress < SystemBlockStart);
+    QCOMPARE(m_rig
+                 ->meterctl(m_rig->link("pty")
+                            + QStringList { "clone", path, "--addresses", "2", "--with-line-settings" })
+                 .exitCode,
+             1);
 }
 
 QTEST_GUILESS_MAIN(TestMeterctl)
