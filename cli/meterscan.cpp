@@ -76,8 +76,15 @@ int MeterScan::run(const Options &options, Interruption *interruption)
     int done = 0;
     for (const LineSetting &setting : options.settings) {
         const int timeout = options.timeoutMs > 0 ? options.timeoutMs : probeTimeoutMs(setting);
+        // The client keeps a 3.5-character pause after each frame by itself;
+        // its reply timer gets the rest, so that a probe occupies the line
+        // for the request and the probe timeout, no more.
+        const double character
+            = MeterLink::characterMicroseconds(setting.baudRate, setting.parity, setting.stopBits);
+        const int pauseMs = int(std::ceil(std::max(3.5 * character, 1750.0) / 1000.0));
         QString error;
-        if (!m_link.reopen(setting.baudRate, setting.parity, setting.stopBits, timeout, 0, &error)) {
+        if (!m_link.reopen(setting.baudRate, setting.parity, setting.stopBits, std::max(1, timeout - pauseMs),
+                           0, &error)) {
             if (options.progress)
                 m_err << "\r\x1b[K";
             m_err << "meterctl: " << error << Qt::endl;

@@ -241,6 +241,14 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("invalid --line"));
         instrument.setLineSettings(rate, parts.at(1).at(0).toUpper().toLatin1(), stop);
     }
+    const auto sameLine = [&instrument](VirtualInstrument *mate) {
+        mate->setHolding(InstrumentModel::BaudCodeRegister,
+                         instrument.holding(InstrumentModel::BaudCodeRegister));
+        mate->setHolding(InstrumentModel::ParityRegister,
+                         instrument.holding(InstrumentModel::ParityRegister));
+        mate->setHolding(InstrumentModel::StopBitsRegister,
+                         instrument.holding(InstrumentModel::StopBitsRegister));
+    };
     std::vector<std::unique_ptr<VirtualInstrument>> mates;
     for (const QString &text : parser.value(moreOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         int mateAddress = 0;
@@ -250,6 +258,7 @@ int main(int argc, char *argv[])
         mates.back()->setServerAddress(mateAddress);
         mates.back()->setDriftEnabled(!parser.isSet(freezeOption));
         mates.back()->setIgnoreWrites(parser.isSet(ignoreWritesOption));
+        sameLine(mates.back().get());
         instrument.addToLine(mates.back().get());
     }
     int tcpPort = 0;
