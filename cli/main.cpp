@@ -115,11 +115,8 @@ bool intValue(const QString &text, int minimum, int maximum, int *value)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int run()
 {
-    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("meterctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(METERCTL_VERSION));
     // The Modbus client's own chatter would only repeat our messages.
@@ -398,4 +395,15 @@ int main(int argc, char *argv[])
             operands.first(),
             { parser.isSet(dryRunOption), parser.isSet(lineOption), parser.isSet(factoryOption) });
     return commands.set(changes);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int code = run();
+    // Replies released with deleteLater() outside an event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return code;
 }

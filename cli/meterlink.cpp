@@ -102,7 +102,10 @@ bool MeterLink::portExists() const
 #ifdef Q_OS_WIN
     return true;
 #else
-    return !m_settings.tcpHost.isEmpty() || QFileInfo::exists(m_settings.portName);
+    // A port given by its name alone ("ttyUSB0") lives in /dev.
+    const QString &name = m_settings.portName;
+    return !m_settings.tcpHost.isEmpty()
+        || QFileInfo::exists(name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
 #endif
 }
 

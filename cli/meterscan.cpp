@@ -87,8 +87,10 @@ int MeterScan::run(const Options &options, Interruption *interruption)
                            0, &error)) {
             if (options.progress)
                 m_err << "\r\x1b[K";
-            m_err << "meterctl: " << error << Qt::endl;
-            return 2;
+            // An adapter may lack a rate; the other settings can still be tried.
+            m_err << "meterctl: " << error << "; skipping " << settingText(setting) << Qt::endl;
+            done += options.addresses.size();
+            continue;
         }
         for (const int address : options.addresses) {
             if (interruption && interruption->isRequested())
