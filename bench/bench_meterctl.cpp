@@ -55,6 +55,8 @@ int main(int argc, char *argv[])
             if (change)
                 changeEveryTable(rig.instrument, backedUp);
             const CliRig::Run run = CliRig::exec(program, arguments);
+            // The instrument must see the hang-up before the next client comes.
+            CliRig::waitFor([&rig] { return !rig.instrument.isLineOpen(); }, 2000);
             if (run.exitCode == 0)
                 samples << double(run.ms);
             else

@@ -67,7 +67,14 @@ public:
         return run;
     }
 
-    Run meterctl(const QStringList &arguments) { return exec(QStringLiteral(METERCTL_PATH), arguments); }
+    // Returns once the instrument has seen the line closed again: it flushes
+    // the pty on a hang-up, which must not meet the next client's request.
+    Run meterctl(const QStringList &arguments)
+    {
+        const Run run = exec(QStringLiteral(METERCTL_PATH), arguments);
+        waitFor([this] { return !instrument.isLineOpen(); }, 2000);
+        return run;
+    }
 
     // A meterctl that keeps running (watch), for the test to act meanwhile.
     QProcess *start(const QStringList &arguments)
