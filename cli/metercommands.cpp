@@ -88,6 +88,12 @@ int MeterCommands::writeVerified(int start, const QVector<quint16> &words, const
         return NoLink;
     }
     const MeterLink::Result back = m_link.readHolding(start, words.size());
+    if (!back.ok && start == SystemWriteStart) {
+        // A meter may take a new address or line settings at once.
+        fail(QStringLiteral("%1 (%2) written but not verified: %3; the meter may have taken the new settings")
+                 .arg(range(start, words.size()), what, back.error));
+        return Differs;
+    }
     if (!back.ok) {
         fail(back.error);
         return NoLink;
