@@ -210,7 +210,10 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
         return result;
     }
     result.elapsedUs = clock.nsecsElapsed() / 1000;
-    const QModbusResponse response = reply->rawResult();
+    // An exception response carries just its code. (QModbusPdu's inline
+    // accessors keep the function code with its exception bit in an enum
+    // that cannot hold it, so they are not used here.)
+    const QByteArray pdu = reply->rawResult().data();
     switch (reply->error()) {
     case QModbusDevice::NoError:
         result.words = reply->result().values();
@@ -231,8 +234,8 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
                            .arg(m_settings.timeoutMs);
         break;
     case QModbusDevice::ProtocolError:
-        if (response.isException()) {
-            const int code = response.exceptionCode();
+        if (pdu.size() == 1) {
+            const int code = quint8(pdu.at(0));
             result.kind = Result::Exception;
             result.error = QStringLiteral("%1 refused %2: exception %3 (%4)")
                                .arg(server, what)
