@@ -216,13 +216,16 @@ int run()
     const QCommandLineOption outOption(QStringLiteral("out"),
                                        QStringLiteral("Append the rows to FILE, flushing each one."),
                                        QStringLiteral("file"));
+    const QCommandLineOption refusedLineOption(
+        QStringLiteral("with-line-settings"),
+        QStringLiteral("Refused: every meter would get the same address and line settings."));
     const QString name = QString::fromLatin1(command->name);
     if (name == QLatin1String("read"))
         parser.addOption(jsonOption);
     if (name == QLatin1String("restore"))
         parser.addOptions({ dryRunOption, lineOption, factoryOption });
     if (name == QLatin1String("clone"))
-        parser.addOptions({ addressesOption, dryRunOption, factoryOption, lineOption });
+        parser.addOptions({ addressesOption, dryRunOption, factoryOption, refusedLineOption });
     if (name == QLatin1String("scan"))
         parser.addOptions(
             { baudsOption, paritiesOption, stopsOption, addressesOption, firstOption, scanJsonOption });
@@ -298,7 +301,7 @@ int run()
                               .arg(parser.value(addressesOption)));
     if (name == QLatin1String("clone") && !parser.isSet(addressesOption))
         return usageError(QStringLiteral("clone needs --addresses LIST"));
-    if (name == QLatin1String("clone") && parser.isSet(lineOption))
+    if (name == QLatin1String("clone") && parser.isSet(refusedLineOption))
         return usageError(QStringLiteral("clone never writes the address and line settings: "
                                          "every meter would get the same address"));
 
