@@ -1,5 +1,6 @@
 // The main window's form is a contract: the code reaches every control by
 // object name, and the instrument's codes are the item positions.
+#include "registercodec.h"
 #include "widget.h"
 
 #include <QComboBox>
@@ -29,12 +30,6 @@ QString valueFieldName(int channel)
 {
     return channel == 1 ? QStringLiteral("ch1LineE") : QStringLiteral("ch%1LineEdit").arg(channel);
 }
-
-const QStringList kSensorTypes = {
-    "K",     "E",      "N",      "J",      "WR3-25", "T",      "B",       "R",      "S",    "NC1",  "NC2",
-    "NC3",   "0-20MA", "4-20MA", "WR5_26", "F2",     "0-50mv", "0-100mv", "0-75mv", "NC4",  "CU50", "PT100",
-    "CU100", "NC5",    "NC6",    "NC7",    "NC8",    "0-400R", "NC9",     "NC10",   "NC11", "1-5V", "0-5V",
-};
 
 // Row and column of a widget inside the grid layout that holds it.
 bool cellOf(const QWidget *w, int *row, int *column, int *rowSpan = nullptr, int *columnSpan = nullptr)
@@ -363,7 +358,7 @@ void TestForm::choiceLists_data()
     QTest::newRow("m_stopbitComboBox") << "m_stopbitComboBox" << stop;
     for (int ch = 1; ch <= 22; ++ch) {
         const QString name = QStringLiteral("m_sn%1").arg(ch);
-        QTest::newRow(qPrintable(name)) << name << kSensorTypes;
+        QTest::newRow(qPrintable(name)) << name << RegisterCodec::sensorTypeNames();
     }
 }
 
