@@ -3,6 +3,7 @@
 
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
+#include "wholetext.h"
 
 #include <QComboBox>
 #include <QDebug>
@@ -74,6 +75,14 @@ Widget::Widget(QWidget *parent)
 
     ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
 
+    m_wholeText = new WholeTextFitter(this);
+    for (const QVector<QLineEdit *> *fields : { &m_valueEdits, &m_scEdits, &m_pslEdits, &m_pshEdits }) {
+        for (QLineEdit *field : *fields)
+            m_wholeText->watch(field);
+    }
+    watchFieldFaults();
+    connect(ui->sendLineEdit, &QLineEdit::returnPressed, this, &Widget::on_sendBt_clicked);
+
     startPortWatch();
 }
 
@@ -113,6 +122,7 @@ void Widget::enterIdleMode()
         ui->debugBt->setText(QStringLiteral("开始调试"));
         m_serialPort->close();
     }
+    showFreshness();
 }
 
 void Widget::enterConnectedMode()
@@ -125,6 +135,8 @@ void Widget::enterConnectedMode()
     ui->pushButton_3->setEnabled(true);
 
     m_timer->start(1000);
+    m_answeredSinceConnect = false;
+    showFreshness();
 
     on_readBt_clicked();
 }
@@ -145,5 +157,5 @@ void Widget::stop_debug()
     if (isConnected() || openLink())
         enterConnectedMode();
     else
-        showOpenFailure();
+        showOpenFailure(m_modbusDevice->findChild<QSerialPort *>());
 }

@@ -16,13 +16,17 @@
 //   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
 
 #include "globals.h"
+#include "writechecks.h"
 
+#include <QElapsedTimer>
 #include <QModbusDevice>
 #include <QPointer>
+#include <QTime>
 #include <QVector>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -33,6 +37,7 @@ class QSerialPort;
 class QTimer;
 class ConsoleTextDecoder;
 class ExchangeQueue;
+class WholeTextFitter;
 
 namespace Ui {
 class Widget;
@@ -102,13 +107,24 @@ private:
     // Opens the Modbus link with the line settings the window shows; the
     // caller decides what the operator is told when that fails.
     bool openLink();
-    void showOpenFailure();
+    // port: the one that failed to open, for the reason it gives.
+    void showOpenFailure(const QSerialPort *port);
+    // A write the window will not send, and why; like the open failure, modal.
+    void showRefusal(const QString &title, const QString &text, const QString &reason);
 
     // The debug console.
     bool inConnectedMode() const;
     void watchConsolePort();
     void dropBrokenConsole();
     void showConsolePending();
+
+    // Whether the measured values shown are live, told by their look.
+    void showFreshness();
+    // Fields whose text the channel-table write refused, until edited or read again.
+    void watchFieldFaults();
+    QWidget *channelField(WriteChecks::Table table, int channel) const;
+    void markFieldFaults(const QVector<WriteChecks::FieldFault> &faults);
+    bool confirmLinkChange(const WriteChecks::SystemWords &words);
 
     Ui::Widget *ui;
     QVector<QLineEdit *> m_valueEdits;
@@ -132,6 +148,14 @@ private:
     bool m_consoleAfterCr = false;
     // Received and decoded, not yet in the view.
     QString m_consolePending;
+
+    WholeTextFitter *m_wholeText = nullptr;
+    // Since the last good poll reply, and when it came (invalid/null: never).
+    QElapsedTimer m_sinceGoodPoll;
+    QTime m_lastGoodPoll;
+    bool m_answeredSinceConnect = false;
+    // The instrument's own address and line settings, read in this connection.
+    std::optional<WriteChecks::SystemWords> m_systemRead;
 };
 
 #endif // METERCONFIG_WIDGET_H

@@ -92,7 +92,7 @@ void Widget::debug_start()
     m_serialPort->setParity(QSerialPort::NoParity);
     m_serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (!m_serialPort->open(QIODevice::ReadWrite)) {
-        showOpenFailure();
+        showOpenFailure(m_serialPort);
         // The window still shows the connected layout; give it its link back
         // rather than let it poll a closed client. The operator has been told
         // the port is taken, so a second refusal only ends in idle mode.
@@ -115,6 +115,8 @@ void Widget::debug_start()
     // Unique, so that however often the console opens each chunk is read once.
     connect(m_serialPort, SIGNAL(readyRead()), this, SLOT(readDate()), Qt::UniqueConnection);
     ui->debugBt->setText(QString::fromUtf8(StopCaption));
+    // The console holds the line now; nothing polls the values any more.
+    showFreshness();
 }
 
 void Widget::watchConsolePort()

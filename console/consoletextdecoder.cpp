@@ -3,9 +3,22 @@
 #include <QTextCodec>
 #include <QTextDecoder>
 
+namespace {
+
+// A console is not a file with a header: a byte-order mark is shown like any
+// other character. Qt's UTF-8 decoder would otherwise drop one only where it
+// takes it for the start of the stream, which after an invalid byte depends
+// on where the chunks happen to end.
+QTextDecoder *newDecoder(const QTextCodec *codec)
+{
+    return new QTextDecoder(codec, QTextCodec::IgnoreHeader);
+}
+
+} // namespace
+
 ConsoleTextDecoder::ConsoleTextDecoder(const QTextCodec *codec)
     : m_codec(codec ? codec : QTextCodec::codecForLocale())
-    , m_decoder(new QTextDecoder(m_codec))
+    , m_decoder(newDecoder(m_codec))
 { }
 
 ConsoleTextDecoder::~ConsoleTextDecoder() = default;
@@ -27,5 +40,5 @@ QString ConsoleTextDecoder::decode(const QByteArray &chunk)
 
 void ConsoleTextDecoder::reset()
 {
-    m_decoder.reset(new QTextDecoder(m_codec));
+    m_decoder.reset(newDecoder(m_codec));
 }

@@ -4,17 +4,6 @@
 #include "globals.h"
 #include "registercodec.h"
 
-namespace {
-
-// The instrument keeps both settings in one byte; anything that does not
-// parse as an unsigned decimal number becomes 0.
-int fieldValue(const QString &text)
-{
-    return static_cast<int>(text.toUInt(nullptr, 10) & 0xFFu);
-}
-
-} // namespace
-
 factory::factory(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::factory)
@@ -34,25 +23,27 @@ void factory::on_pushButton_clicked()
     close();
 }
 
-// The shared value is the baseline, and it is updated only after the write has
-// gone out: finishing the same edit again (Return, then the focus leaving as
-// the dialog closes) then compares equal and writes nothing.
 void factory::on_m_chnum_editingFinished()
 {
-    const int value = fieldValue(ui->m_chnum->text());
-    if (value == g_chnum)
-        return;
-    emit write_signal(RegisterCodec::ChannelCountRegister, value);
-    g_chnum = value;
+    finishField(ui->m_chnum->text(), RegisterCodec::ChannelCountRegister, g_chnum);
 }
 
 void factory::on_boteErr_editingFinished()
 {
-    const int value = fieldValue(ui->boteErr->text());
-    if (value == g_boteErr)
+    finishField(ui->boteErr->text(), RegisterCodec::BaudErrorCountRegister, g_boteErr);
+}
+
+// The shared value is the baseline, and it is updated only after the write has
+// gone out: finishing the same edit again (Return, then the focus leaving as
+// the dialog closes) then compares equal and writes nothing. The instrument
+// keeps both settings in one byte.
+void factory::finishField(const QString &text, int registerAddress, qint32 &shared)
+{
+    const int value = RegisterCodec::byteWord(text);
+    if (value == shared)
         return;
-    emit write_signal(RegisterCodec::BaudErrorCountRegister, value);
-    g_boteErr = value;
+    emit write_signal(registerAddress, value);
+    shared = value;
 }
 
 // Values are taken only when an edit finishes; the text is never reformatted

@@ -30,6 +30,8 @@ private slots:
     void on_boteErr_textChanged(const QString &text);
 
 private:
+    void finishField(const QString &text, int registerAddress, qint32 &shared);
+
     Ui::factory *ui;
 };
 

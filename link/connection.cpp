@@ -2,10 +2,12 @@
 #include "widget.h"
 
 #include "devicechange.h"
+#include "openfailure.h"
 #include "portlist.h"
 #include "portwatcher.h"
 #include "replies.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
@@ -58,14 +60,39 @@ void Widget::on_pushButton_clicked()
     if (openLink())
         enterConnectedMode();
     else
-        showOpenFailure();
+        showOpenFailure(m_modbusDevice->findChild<QSerialPort *>());
 }
 
-void Widget::showOpenFailure()
+void Widget::showOpenFailure(const QSerialPort *port)
 {
+    OpenFailure failure;
+    failure.portName = ui->serialPortCombo->currentText();
+    if (port) {
+        failure.error = port->error();
+        failure.errorString = port->errorString();
+    }
+#ifndef Q_OS_WIN
+    // The device file behind a name, found the way the serial port finds it.
+    const QFileInfo device(failure.portName.startsWith(QLatin1Char('/'))
+                               ? failure.portName
+                               : QStringLiteral("/dev/") + failure.portName);
+    failure.exists = device.exists();
+    failure.accessible = device.isReadable() && device.isWritable();
+#endif
+
     QMessageBox box;
     box.setWindowTitle(QStringLiteral("打开串口错误"));
     box.setText(QStringLiteral("打开失败，串口可能被占用."));
+    box.setInformativeText(openFailureReason(failure));
+    box.exec();
+}
+
+void Widget::showRefusal(const QString &title, const QString &text, const QString &reason)
+{
+    QMessageBox box;
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setInformativeText(reason);
     box.exec();
 }
 
@@ -85,6 +112,8 @@ bool Widget::openLink()
 
     if (!m_modbusDevice->connectDevice())
         return false;
+    // What an earlier connection read may no longer be the instrument's.
+    m_systemRead.reset();
     watchLinkPort();
     return true;
 }

@@ -4,18 +4,26 @@
 
 namespace DeviceChange {
 
-Event decode(quint32 message, quintptr wParam, const void *lParam)
+namespace {
+
+Kind kindOf(quint32 message, quintptr wParam, const void *lParam)
+{
+    if (message != WmDeviceChange || lParam == nullptr)
+        return Kind::None;
+    if (wParam == DbtDeviceArrival)
+        return Kind::Arrival;
+    if (wParam == DbtDeviceRemoveComplete)
+        return Kind::Removal;
+    return Kind::None;
+}
+
+} // namespace
+
+Event decode(quint32 message, quintptr wParam, const void *lParam, qsizetype length)
 {
     Event event;
-    if (message != WmDeviceChange || lParam == nullptr)
-        return event;
-
-    Kind kind = Kind::None;
-    if (wParam == DbtDeviceArrival)
-        kind = Kind::Arrival;
-    else if (wParam == DbtDeviceRemoveComplete)
-        kind = Kind::Removal;
-    else
+    const Kind kind = kindOf(message, wParam, lParam);
+    if (kind == Kind::None || length < HeaderSize)
         return event;
 
     // The structure need not be aligned for us; read it byte-wise.
@@ -26,10 +34,11 @@ Event decode(quint32 message, quintptr wParam, const void *lParam)
         return event;
 
     // The name ends at its NUL or at the end of the structure, whichever
-    // comes first; an implausible size only limits how far we look.
-    const quint32 end = qMin(size, quint32(MaxBroadcastSize));
+    // comes first; an implausible size only limits how far we look, and the
+    // bytes we were given limit it further.
+    const qint64 end = qMin(qMin(qint64(size), qint64(length)), qint64(MaxBroadcastSize));
     QString name;
-    for (quint32 at = PortNameOffset; at + 2 <= end; at += 2) {
+    for (qint64 at = PortNameOffset; at + 2 <= end; at += 2) {
         const quint16 unit = qFromLittleEndian<quint16>(bytes + at);
         if (unit == 0)
             break;
@@ -39,6 +48,16 @@ Event decode(quint32 message, quintptr wParam, const void *lParam)
     event.kind = kind;
     event.portName = name;
     return event;
+}
+
+Event decode(quint32 message, quintptr wParam, const void *lParam)
+{
+    // Every broadcast structure begins with the header, and its size field
+    // is what the system says the structure spans.
+    if (kindOf(message, wParam, lParam) == Kind::None)
+        return Event();
+    const quint32 size = qFromLittleEndian<quint32>(lParam);
+    return decode(message, wParam, lParam, qsizetype(qMin(size, quint32(MaxBroadcastSize))));
 }
 
 } // namespace DeviceChange

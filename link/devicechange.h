@@ -30,7 +30,12 @@ struct Event
 };
 
 // message, wParam and lParam of the window message as Windows delivers them;
-// lParam points to the broadcast structure or is null.
+// lParam points to the broadcast structure or is null. Only the first length
+// bytes at lParam are read, whatever the structure's own size field claims.
+Event decode(quint32 message, quintptr wParam, const void *lParam, qsizetype length);
+
+// The same for a structure as the system hands it over, whose size field is
+// its length (within MaxBroadcastSize).
 Event decode(quint32 message, quintptr wParam, const void *lParam);
 
 } // namespace DeviceChange

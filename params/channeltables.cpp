@@ -3,6 +3,7 @@
 
 #include "registercodec.h"
 #include "replies.h"
+#include "writechecks.h"
 
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -11,6 +12,15 @@
 using namespace RegisterCodec;
 
 namespace {
+
+// A field the last write refused, until the operator edits it or a read fills it.
+const QString FaultStyle = QStringLiteral("border: 2px solid red;");
+
+void clearFault(QWidget *field)
+{
+    if (field->styleSheet() == FaultStyle)
+        field->setStyleSheet(QString());
+}
 
 // The four tables decode alike: each word of a good reply goes to its
 // channel's control; a failed reply leaves the table as it was.
@@ -21,8 +31,10 @@ void fillFromReply(QObject *sender, const QVector<Control *> &controls, Apply ap
     QModbusReply *reply = goodReply(sender, &words);
     if (!reply)
         return;
-    for (int i = 0; i < words.size() && i < controls.size(); ++i)
+    for (int i = 0; i < words.size() && i < controls.size(); ++i) {
         apply(controls.at(i), words.at(i));
+        clearFault(controls.at(i));
+    }
     reply->deleteLater();
 }
 
@@ -62,32 +74,74 @@ void Widget::on_readChBt_clicked()
 
 void Widget::on_writeChBt_clicked()
 {
-    if (!isConnected())
+    if (!isConnected() || channelTableServer() == 0)
         return;
 
-    QVector<quint16> corrections;
-    QVector<quint16> lows;
-    QVector<quint16> highs;
-    QVector<quint16> sensors;
+    // Fields never read, or mistyped, would otherwise go out as 0 or wrapped
+    // into another number, over the instrument's whole configuration.
+    WriteChecks::ChannelTableFields fields;
     for (int i = 0; i < ChannelTableWriteWords; ++i) {
-        corrections << signedTenthsWord(m_scEdits.at(i)->text());
-        lows << signedIntegerWord(m_pslEdits.at(i)->text());
-        highs << signedIntegerWord(m_pshEdits.at(i)->text());
-        sensors << choiceWord(m_snCombos.at(i)->currentIndex());
+        fields.corrections << m_scEdits.at(i)->text();
+        fields.lows << m_pslEdits.at(i)->text();
+        fields.highs << m_pshEdits.at(i)->text();
+        fields.sensorIndexes << m_snCombos.at(i)->currentIndex();
     }
-    const std::pair<int, const QVector<quint16> *> tables[] = {
-        { CorrectionTableStart, &corrections },
-        { RangeLowTableStart, &lows },
-        { RangeHighTableStart, &highs },
-        { SensorTypeTableStart, &sensors },
-    };
-    for (const auto &table : tables) {
+    const WriteChecks::ChannelTablesCheck check = WriteChecks::checkChannelTables(fields);
+    if (!check.faults.isEmpty()) {
+        markFieldFaults(check.faults);
+        return;
+    }
+
+    const int starts[WriteChecks::TableCount]
+        = { CorrectionTableStart, RangeLowTableStart, RangeHighTableStart, SensorTypeTableStart };
+    for (int table = 0; table < WriteChecks::TableCount; ++table) {
         const int server = channelTableServer();
         if (server == 0)
             return;
-        sendWriteAndForget(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, table.first, *table.second),
-                           server);
+        sendWriteAndForget(
+            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, starts[table], check.words.at(table)), server);
     }
+}
+
+QWidget *Widget::channelField(WriteChecks::Table table, int channel) const
+{
+    switch (table) {
+    case WriteChecks::Correction:
+        return m_scEdits.at(channel - 1);
+    case WriteChecks::RangeLow:
+        return m_pslEdits.at(channel - 1);
+    case WriteChecks::RangeHigh:
+        return m_pshEdits.at(channel - 1);
+    case WriteChecks::SensorType:
+    default:
+        return m_snCombos.at(channel - 1);
+    }
+}
+
+void Widget::watchFieldFaults()
+{
+    for (const QVector<QLineEdit *> *edits : { &m_scEdits, &m_pslEdits, &m_pshEdits }) {
+        for (QLineEdit *edit : *edits)
+            connect(edit, &QLineEdit::textEdited, edit, [edit]() { clearFault(edit); });
+    }
+    for (QComboBox *combo : qAsConst(m_snCombos))
+        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), combo,
+                [combo]() { clearFault(combo); });
+}
+
+void Widget::markFieldFaults(const QVector<WriteChecks::FieldFault> &faults)
+{
+    for (const WriteChecks::FieldFault &fault : faults)
+        channelField(fault.table, fault.channel)->setStyleSheet(FaultStyle);
+
+    const WriteChecks::FieldFault &first = faults.first();
+    QWidget *field = channelField(first.table, first.channel);
+    ui->tabWidget->setCurrentWidget(ui->tab_2);
+    ui->tabWidget_2->setCurrentWidget(field->parentWidget());
+    showRefusal(QStringLiteral("写入仪表参数"), QStringLiteral("有参数不正确，四张表都没有写入仪表。"),
+                WriteChecks::describeFaults(faults) + QStringLiteral("\n\n")
+                    + QStringLiteral("测量值修正须为 -3276.8 到 3276.7 的数，量程上下限须为 -32768 到 "
+                                     "32767 的整数，传感器类型须从列表中选择。"));
 }
 
 void Widget::on_copyChBt_clicked()

@@ -121,6 +121,60 @@ std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount)
     return lowWord(currentIndex);
 }
 
+std::optional<quint16> checkedUnsignedIntegerWord(const QString &text)
+{
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 10);
+    if (!ok || value > std::numeric_limits<quint16>::max())
+        return std::nullopt;
+    return quint16(value);
+}
+
+const QStringList &sensorTypeNames()
+{
+    static const QStringList names = {
+        QStringLiteral("K"),      QStringLiteral("E"),      QStringLiteral("N"),
+        QStringLiteral("J"),      QStringLiteral("WR3-25"), QStringLiteral("T"),
+        QStringLiteral("B"),      QStringLiteral("R"),      QStringLiteral("S"),
+        QStringLiteral("NC1"),    QStringLiteral("NC2"),    QStringLiteral("NC3"),
+        QStringLiteral("0-20MA"), QStringLiteral("4-20MA"), QStringLiteral("WR5_26"),
+        QStringLiteral("F2"),     QStringLiteral("0-50mv"), QStringLiteral("0-100mv"),
+        QStringLiteral("0-75mv"), QStringLiteral("NC4"),    QStringLiteral("CU50"),
+        QStringLiteral("PT100"),  QStringLiteral("CU100"),  QStringLiteral("NC5"),
+        QStringLiteral("NC6"),    QStringLiteral("NC7"),    QStringLiteral("NC8"),
+        QStringLiteral("0-400R"), QStringLiteral("NC9"),    QStringLiteral("NC10"),
+        QStringLiteral("NC11"),   QStringLiteral("1-5V"),   QStringLiteral("0-5V"),
+    };
+    static_assert(SensorTypeChoices == 33, "the sensor-type list and its count go together");
+    return names;
+}
+
+std::optional<quint16> checkedSensorTypeWord(const QString &text)
+{
+    const int index = sensorTypeNames().indexOf(text);
+    if (index >= 0)
+        return quint16(index);
+    bool ok = false;
+    const int code = text.toInt(&ok, 10);
+    return ok ? checkedChoiceWord(code, SensorTypeChoices) : std::nullopt;
+}
+
+std::optional<quint16> checkedBaudRateWord(qint64 baudRate)
+{
+    for (int code = 0; code < BaudRateChoices; ++code) {
+        if (BaudRates[size_t(code)] == baudRate)
+            return quint16(code);
+    }
+    return std::nullopt;
+}
+
+std::optional<quint16> checkedStopBitsWord(qint64 stopBits)
+{
+    if (stopBits < 1 || stopBits > StopBitChoices)
+        return std::nullopt;
+    return quint16(stopBits);
+}
+
 int unicastAddress(const QString &text)
 {
     bool ok = false;

@@ -2,6 +2,7 @@
 #define METERCONFIG_REGISTERCODEC_H
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -70,6 +71,10 @@ constexpr int ParityChoices = 3;
 constexpr int StopBitChoices = 2;
 constexpr int SensorTypeChoices = 33;
 
+// The sensor-type list: item i names code i. The window's sensor boxes hold
+// exactly these items; the command-line tool and its files use the same texts.
+const QStringList &sensorTypeNames();
+
 // A reply may carry fewer words than asked for; the missing ones count as 0.
 quint16 wordAt(const QVector<quint16> &words, int index);
 
@@ -102,6 +107,15 @@ std::optional<quint16> checkedSignedTenthsWord(const QString &text);
 std::optional<quint16> checkedSignedIntegerWord(const QString &text);
 // A choice: an index into a list of itemCount entries.
 std::optional<quint16> checkedChoiceWord(int currentIndex, int itemCount);
+// A raw register word: an integer from 0 to 65535.
+std::optional<quint16> checkedUnsignedIntegerWord(const QString &text);
+// A sensor type by its text in the list (exact, case-sensitive) or by its
+// code as a decimal number within the list.
+std::optional<quint16> checkedSensorTypeWord(const QString &text);
+// The baud-rate code of a rate of the list, e.g. 19200 -> 3.
+std::optional<quint16> checkedBaudRateWord(qint64 baudRate);
+// The stop-bit word (the count itself) of 1 or 2 stop bits.
+std::optional<quint16> checkedStopBitsWord(qint64 stopBits);
 
 // The server address typed in the address field, as the channel-table and
 // debug requests use it, but only if it names a single server (1-247), else 0,

@@ -4,6 +4,7 @@
 #include "registercodec.h"
 #include "replies.h"
 
+#include <QMessageBox>
 #include <QModbusDataUnit>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
@@ -32,6 +33,9 @@ void Widget::readReady_sys()
     g_chnum = wordAt(words, ChannelCountWord);
     g_boteErr = wordAt(words, BaudErrorCountWord);
     ui->m_chnum->setText(unsignedIntegerText(wordAt(words, ChannelCountWord)));
+    m_systemRead
+        = WriteChecks::SystemWords { wordAt(words, InstrumentAddressWord), wordAt(words, BaudRateWord),
+                                     wordAt(words, StopBitsWord), wordAt(words, ParityWord) };
     reply->deleteLater();
 }
 
@@ -40,10 +44,34 @@ void Widget::on_writeBt_clicked()
     if (!isConnected())
         return;
 
+    // One wrong word here and the instrument answers nobody any more.
+    const WriteChecks::SystemWriteCheck check = WriteChecks::checkSystemWrite(
+        ui->m_addrLineEdit->text(), ui->m_baudCombo->currentIndex(), ui->m_stopbitComboBox->currentIndex(),
+        ui->m_parityComboBox->currentIndex(), m_systemRead);
+    if (!check.refusal.isEmpty()) {
+        showRefusal(QStringLiteral("写系统参数"), QStringLiteral("未写入系统参数。"), check.refusal);
+        return;
+    }
+    if (check.changesLink && !confirmLinkChange(check.words))
+        return;
+
     QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, SystemWriteStart, SystemWriteWords);
-    unit.setValue(0, unsignedIntegerWord(ui->m_addrLineEdit->text()));
-    unit.setValue(1, choiceWord(ui->m_baudCombo->currentIndex()));
-    unit.setValue(2, stopBitsWord(ui->m_stopbitComboBox->currentIndex()));
-    unit.setValue(3, choiceWord(ui->m_parityComboBox->currentIndex()));
+    for (int i = 0; i < SystemWriteWords; ++i)
+        unit.setValue(i, check.words.at(i));
     sendWriteAndForget(unit, FixedServerAddress);
+}
+
+bool Widget::confirmLinkChange(const WriteChecks::SystemWords &words)
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("写系统参数"));
+    box.setText(QStringLiteral("写入后，仪表只以新的地址和通信设置应答，"
+                               "本工具也只能以新的设置访问仪表。是否写入？"));
+    box.setInformativeText(QStringLiteral("仪表地址：%1\n仪表波特率：%2\n仪表校验位：%3\n仪表停止位：%4")
+                               .arg(words.at(0))
+                               .arg(ui->m_baudCombo->currentText(), ui->m_parityComboBox->currentText(),
+                                    ui->m_stopbitComboBox->currentText()));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }

@@ -29,11 +29,14 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Take the screenshot after <ms> (default 3500)."),
                                          QStringLiteral("ms"), QStringLiteral("3500"));
     parser.addOptions({ connectOption, screenshotOption, delayOption });
+    parser.addPositionalArgument(QStringLiteral("metersim-options"),
+                                 QStringLiteral("Given to metersim, after \"--\"."),
+                                 QStringLiteral("[-- options]"));
     parser.process(app);
 
     QProcess instrument;
     instrument.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    instrument.start(QStringLiteral(METERSIM_PATH), QStringList());
+    instrument.start(QStringLiteral(METERSIM_PATH), parser.positionalArguments());
     if (!instrument.waitForStarted() || !instrument.waitForReadyRead(5000)) {
         std::fprintf(stderr, "metersim did not start\n");
         return 1;

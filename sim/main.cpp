@@ -7,8 +7,10 @@
 
 #include <climits>
 #include <csignal>
+#include <memory>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -135,11 +137,28 @@ int main(int argc, char *argv[])
         QStringLiteral("fault-count"),
         QStringLiteral("Apply the faults to the next <n> requests only (default: all)."),
         QStringLiteral("n"));
+    const QCommandLineOption tcpOption(
+        QStringLiteral("tcp"),
+        QStringLiteral("Also serve Modbus TCP on 127.0.0.1:<port>, as a gateway in front of the line would."),
+        QStringLiteral("port"));
+    const QCommandLineOption ignoreWritesOption(
+        QStringLiteral("ignore-writes"),
+        QStringLiteral("Fault: acknowledge writes but keep the registers unchanged."));
     parser.addOptions({ deviceOption,    baudOption,         parityOption,  stopBitsOption,  linkOption,
                         addressOption,   freezeOption,       seedOption,    inputOption,     holdingOption,
                         logOption,       silentOption,       delayOption,   exceptionOption, badCrcOption,
                         truncateOption,  replyAddressOption, garbageOption, splitOption,     splitGapOption,
                         faultCountOption });
+    const QCommandLineOption lineOption(
+        QStringLiteral("line"),
+        QStringLiteral(
+            "On a pseudo-terminal, answer only clients at these line settings, e.g. 19200,even,1."),
+        QStringLiteral("rate,parity,stop"));
+    const QCommandLineOption moreOption(
+        QStringLiteral("more-addresses"),
+        QStringLiteral("Further instruments on the same line at these server addresses, e.g. 2,3."),
+        QStringLiteral("list"));
+    parser.addOptions({ tcpOption, ignoreWritesOption, lineOption, moreOption });
     parser.addOptions({ withholdOption, previousReplyOption });
     parser.process(app);
 
@@ -197,6 +216,7 @@ int main(int argc, char *argv[])
         instrument.setHolding(assignment.address, quint16(assignment.value));
     }
     instrument.setFaults(faults);
+    instrument.setIgnoreWrites(parser.isSet(ignoreWritesOption));
 
     if (parser.isSet(logOption)) {
         QObject::connect(
@@ -219,6 +239,41 @@ int main(int argc, char *argv[])
         opened = instrument.open(parser.value(linkOption));
     }
     if (!opened)
+        return fail(instrument.errorString());
+    if (parser.isSet(lineOption)) {
+        const QStringList parts = parser.value(lineOption).toLower().split(QLatin1Char(','));
+        int rate = 0;
+        int stop = 0;
+        if (parts.size() != 3 || !parseInt(parts.at(0), 1, INT_MAX, &rate)
+            || !parseInt(parts.at(2), 1, 2, &stop)
+            || !QStringList({ "none", "odd", "even" }).contains(parts.at(1)))
+            return fail(QStringLiteral("invalid --line"));
+        instrument.setLineSettings(rate, parts.at(1).at(0).toUpper().toLatin1(), stop);
+    }
+    const auto sameLine = [&instrument](VirtualInstrument *mate) {
+        mate->setHolding(InstrumentModel::BaudCodeRegister,
+                         instrument.holding(InstrumentModel::BaudCodeRegister));
+        mate->setHolding(InstrumentModel::ParityRegister,
+                         instrument.holding(InstrumentModel::ParityRegister));
+        mate->setHolding(InstrumentModel::StopBitsRegister,
+                         instrument.holding(InstrumentModel::StopBitsRegister));
+    };
+    std::vector<std::unique_ptr<VirtualInstrument>> mates;
+    for (const QString &text : parser.value(moreOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        int mateAddress = 0;
+        if (!parseInt(text, 1, 247, &mateAddress))
+            return fail(QStringLiteral("invalid --more-addresses"));
+        mates.push_back(std::make_unique<VirtualInstrument>());
+        mates.back()->setServerAddress(mateAddress);
+        mates.back()->setDriftEnabled(!parser.isSet(freezeOption));
+        mates.back()->setIgnoreWrites(parser.isSet(ignoreWritesOption));
+        sameLine(mates.back().get());
+        instrument.addToLine(mates.back().get());
+    }
+    int tcpPort = 0;
+    if (!intOption(tcpOption, 1, 65535, &tcpPort))
+        return fail(QStringLiteral("invalid --tcp"));
+    if (tcpPort != 0 && !instrument.listenTcp(quint16(tcpPort)))
         return fail(instrument.errorString());
     out << instrument.portPath() << Qt::endl;
 

@@ -9,6 +9,7 @@
 // A pseudo-terminal delivers bytes in arbitrary chunks and never tells where
 // one frame ends, so a request is recognised by its function code (which fixes
 // its length, or says where to find the byte count) and confirmed by its CRC.
+// A function code without such a rule cannot start a request.
 // Bytes that cannot start a valid request are dropped one at a time until the
 // stream lines up with a frame again.
 namespace ModbusFraming {
@@ -30,10 +31,6 @@ enum ExceptionCode : quint8 {
 constexpr int BroadcastAddress = 0;
 constexpr int MaxReadQuantity = 125;
 constexpr int MaxWriteQuantity = 123;
-// The longest frame searched for when a function code does not tell the
-// length; a byte count field can describe slightly longer frames, which are
-// accepted so that they get an exception reply.
-constexpr int MaxFrameSize = 256;
 
 // One request as it arrived, decoded as far as its function code allows.
 struct Request

@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <cerrno>
 #include <cstdlib>
@@ -314,6 +317,8 @@ void VirtualInstrument::handleRequest(const Request &request)
 {
     m_requests.append(request);
     emit requestReceived(request);
+    if (!lineMatches() || answerForMate(request))
+        return;
 
     const bool broadcast = request.isBroadcast();
     if (broadcast ? !request.isWrite() : request.serverAddress != m_serverAddress)
@@ -364,7 +369,7 @@ QByteArray VirtualInstrument::execute(const Request &request, int withheldRegist
     case WriteMultipleRegisters:
         if (!m_model.hasHoldings(start, count))
             return exceptionReply(address, request.functionCode, IllegalDataAddress);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count && !m_ignoreWrites; ++i)
             m_model.setHolding(start + i, request.values.at(i));
         if (request.functionCode == WriteSingleRegister)
             return writeSingleReply(address, request.startAddress, request.values.first());
@@ -470,4 +475,157 @@ void VirtualInstrument::sendStatusLine()
     }
     line += QStringLiteral("\r\n");
     writeBytes(line.toLatin1());
+}
+
+bool VirtualInstrument::listenTcp(quint16 port)
+{
+    if (!m_tcpServer) {
+        m_tcpServer = new QTcpServer(this);
+        connect(m_tcpServer, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_tcpServer->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readTcp(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    if (m_tcpServer->isListening())
+        m_tcpServer->close();
+    if (!m_tcpServer->listen(QHostAddress::LocalHost, port)) {
+        m_errorString = m_tcpServer->errorString();
+        return false;
+    }
+    return true;
+}
+
+quint16 VirtualInstrument::tcpPort() const
+{
+    return m_tcpServer && m_tcpServer->isListening() ? m_tcpServer->serverPort() : 0;
+}
+
+void VirtualInstrument::readTcp(QTcpSocket *socket)
+{
+    // MBAP header: transaction id, protocol id (0), length of what follows
+    // (unit id + PDU), unit id. The PDU is an RTU frame without address and
+    // CRC, so the line's decoder and register engine serve it unchanged.
+    constexpr int HeaderSize = 7;
+    // No longer than the longest frame the line takes.
+    constexpr int MaxFrameSize = 256;
+    QByteArray buffer = socket->property("mbap").toByteArray() + socket->readAll();
+    while (buffer.size() >= HeaderSize) {
+        const int length = (quint8(buffer.at(4)) << 8) | quint8(buffer.at(5));
+        if (length < 2 || length > MaxFrameSize || buffer.at(2) != 0 || buffer.at(3) != 0) {
+            socket->abort();
+            return;
+        }
+        if (buffer.size() < 6 + length)
+            break;
+        const QByteArray header = buffer.left(HeaderSize);
+        const QByteArray whole = withCrc(buffer.mid(6, length));
+        QByteArray frame = whole;
+        buffer.remove(0, 6 + length);
+        Request request;
+        if (takeRequest(frame, &request)) {
+            answerTcp(socket, header, request);
+        } else {
+            // Nothing the line would recognise either: a function it lacks.
+            request.serverAddress = quint8(header.at(6));
+            request.functionCode = quint8(whole.at(1));
+            QByteArray reply = exceptionReply(request.serverAddress, request.functionCode, IllegalFunction);
+            QByteArray mbap = header;
+            mbap[4] = 0;
+            mbap[5] = char(reply.size() - 2);
+            socket->write(mbap + reply.mid(1, reply.size() - 3));
+        }
+    }
+    socket->setProperty("mbap", buffer);
+}
+
+void VirtualInstrument::answerTcp(QTcpSocket *socket, const QByteArray &header, const Request &request)
+{
+    m_requests.append(request);
+    emit requestReceived(request);
+    if (request.serverAddress != m_serverAddress)
+        return;
+    const Faults faults = consumeFaults();
+    if (faults.silent)
+        return;
+    const QByteArray reply = faults.exceptionCode != 0
+        ? exceptionReply(quint8(m_serverAddress), request.functionCode, faults.exceptionCode)
+        : execute(request, faults.withheldRegisters);
+    // Address and CRC off; the header carries the length of unit id + PDU.
+    const QByteArray pdu = reply.mid(1, reply.size() - 3);
+    QByteArray mbap = header;
+    mbap[4] = char((pdu.size() + 1) >> 8);
+    mbap[5] = char((pdu.size() + 1) & 0xFF);
+    const QPointer<QTcpSocket> target(socket);
+    const auto send = [target, message = mbap + pdu] {
+        if (target)
+            target->write(message);
+    };
+    if (faults.delayMs > 0)
+        QTimer::singleShot(faults.delayMs, this, send);
+    else
+        send();
+}
+
+void VirtualInstrument::setLineSettings(qint32 baudRate, char parity, int stopBits)
+{
+    m_lineBaudRate = baudRate;
+    m_lineParity = parity;
+    m_lineStopBits = stopBits;
+    // Stored as the instrument keeps them (codes of the tool's lists).
+    static constexpr qint32 rates[] = { 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200 };
+    for (quint16 code = 0; code < 8; ++code) {
+        if (rates[code] == baudRate)
+            m_model.setHolding(InstrumentModel::BaudCodeRegister, code);
+    }
+    m_model.setHolding(InstrumentModel::ParityRegister, parity == 'O' ? 1 : parity == 'E' ? 2 : 0);
+    m_model.setHolding(InstrumentModel::StopBitsRegister, quint16(stopBits));
+}
+
+bool VirtualInstrument::lineMatches() const
+{
+    if (m_lineBaudRate == 0 || !m_isPty)
+        return true;
+    // The master reports the client's speed but not its parity or stop
+    // bits, so the slave side is asked, through a descriptor of its own
+    // that is closed again at once (while the client holds the line, that
+    // is no hang-up).
+    const int slave = ::open(QFile::encodeName(m_portPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+        return false;
+    termios settings;
+    const bool known = ::tcgetattr(slave, &settings) == 0;
+    ::close(slave);
+    if (!known)
+        return false;
+    // The pty driver clears PARENB but keeps PARODD: odd parity shows,
+    // even parity looks like none.
+    const bool odd = settings.c_cflag & PARODD;
+    const int stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
+    return ::cfgetospeed(&settings) == speedFor(m_lineBaudRate) && odd == (m_lineParity == 'O')
+        && stopBits == m_lineStopBits;
+}
+
+void VirtualInstrument::addToLine(VirtualInstrument *other)
+{
+    m_lineMates.append(other);
+}
+
+bool VirtualInstrument::answerForMate(const Request &request)
+{
+    for (VirtualInstrument *mate : qAsConst(m_lineMates)) {
+        if (mate->m_serverAddress != request.serverAddress)
+            continue;
+        mate->m_requests.append(request);
+        emit mate->requestReceived(request);
+        const Faults faults = mate->consumeFaults();
+        const QByteArray reply = faults.exceptionCode != 0
+            ? exceptionReply(request.serverAddress, request.functionCode, faults.exceptionCode)
+            : mate->execute(request, faults.withheldRegisters);
+        if (!faults.silent)
+            deliver(reply, faults);
+        return true;
+    }
+    return false;
 }

@@ -10,6 +10,8 @@
 #include <QVector>
 
 class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
 
 // The measuring instrument as a Modbus RTU server on a pseudo-terminal or a
 // serial device, for running the tool without hardware.
@@ -126,6 +128,28 @@ public:
     bool inDebugMode() const { return m_debugMode; }
     void leaveDebugMode();
 
+    // Acknowledges writes as usual but keeps the registers as they were, as
+    // a meter with a write-protected memory would: only reading back finds it.
+    bool ignoresWrites() const { return m_ignoreWrites; }
+    void setIgnoreWrites(bool ignore) { m_ignoreWrites = ignore; }
+
+    // Serves Modbus TCP (MBAP framing, unit id = server address) on
+    // 127.0.0.1 as well, as a gateway in front of the line would; port 0
+    // takes any free port. Requests are recorded like those on the line;
+    // the faults silent, delayMs and exceptionCode apply to them.
+    bool listenTcp(quint16 port = 0);
+    quint16 tcpPort() const;
+
+    // On a pty, answers only a client whose port uses these line settings,
+    // as a meter at another baud rate or parity would hear only noise. The
+    // requests are still recorded. Baud rate 0: any settings (the default).
+    // A pty carries the speed, the stop bits and odd parity, but the kernel
+    // drops the parity-enable flag, so even parity cannot be told from none.
+    void setLineSettings(qint32 baudRate, char parity = 'N', int stopBits = 1);
+    // Another instrument on the same line: requests for its address are
+    // carried out by it and answered here. Recorded by both.
+    void addToLine(VirtualInstrument *other);
+
 signals:
     // Emitted for every recorded request, before it is answered.
     void requestReceived(const VirtualInstrument::Request &request);
@@ -174,6 +198,18 @@ private:
 
     bool m_debugMode = false;
     QElapsedTimer m_debugClock;
+
+    void readTcp(QTcpSocket *socket);
+    void answerTcp(QTcpSocket *socket, const QByteArray &header, const Request &request);
+    bool m_ignoreWrites = false;
+    QTcpServer *m_tcpServer = nullptr;
+
+    bool lineMatches() const;
+    bool answerForMate(const Request &request);
+    qint32 m_lineBaudRate = 0;
+    char m_lineParity = 'N';
+    int m_lineStopBits = 1;
+    QVector<VirtualInstrument *> m_lineMates;
 };
 
 Q_DECLARE_METATYPE(VirtualInstrument::Request)

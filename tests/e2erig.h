@@ -150,7 +150,8 @@ protected:
 };
 
 // Closes every message box that opens, counting them, so that a modal exec()
-// cannot hang a test.
+// cannot hang a test. A box that offers the answer button gets that; any
+// other is closed with OK, which a Yes/No question takes as No.
 class MessageBoxCatcher : public QObject
 {
 public:
@@ -163,15 +164,21 @@ public:
                 return;
             titles << box->windowTitle();
             texts << box->text();
+            informativeTexts << box->informativeText();
             parented << (box->parent() != nullptr);
-            box->done(QMessageBox::Ok);
+            if (QAbstractButton *button = box->button(answer))
+                button->click();
+            else
+                box->done(QMessageBox::Ok);
         });
         m_timer.start(20);
     }
 
     QStringList titles;
     QStringList texts;
+    QStringList informativeTexts;
     QList<bool> parented;
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
 
 private:
     QTimer m_timer;

@@ -30,6 +30,9 @@ class TestChannels : public E2ETestCase
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
+
     void readDecodes_data();
     void readDecodes();
     void readFillsEveryControl();
@@ -61,7 +64,24 @@ private:
     static QStringList distinctTablesShown();
     QStringList allShown() const;
     QVector<VirtualInstrument::Request> tableRequests(quint8 function) const;
+    // Something the write accepts in every field.
+    void fillValid();
+
+    MessageBoxCatcher *m_boxes = nullptr;
 };
+
+void TestChannels::init()
+{
+    E2ETestCase::init();
+    m_boxes = new MessageBoxCatcher;
+}
+
+void TestChannels::cleanup()
+{
+    delete m_boxes;
+    m_boxes = nullptr;
+    E2ETestCase::cleanup();
+}
 
 void TestChannels::clickAndSettle(const char *button, int expectedRequests)
 {
@@ -90,6 +110,14 @@ void TestChannels::setShown(Table table, int channel, const QString &value)
         QCOMPARE(shown(table, channel), value);
     } else {
         m_rig->find<QLineEdit>(name)->setText(value);
+    }
+}
+
+void TestChannels::fillValid()
+{
+    for (int channel = 1; channel <= Rows; ++channel) {
+        for (Table table : { Correction, RangeLow, RangeHigh, SensorType })
+            setShown(table, channel, table == SensorType ? QStringLiteral("K") : QStringLiteral("0"));
     }
 }
 
@@ -372,7 +400,7 @@ void TestChannels::writeEncodes_data()
 {
     QTest::addColumn<Table>("table");
     QTest::addColumn<QString>("text");
-    // -1: any word will do, as long as nothing breaks on the way.
+    // -1: refused, no table goes out.
     QTest::addColumn<int>("word");
 
     QTest::newRow("correction 1.5") << Correction << "1.5" << 15;
@@ -383,8 +411,8 @@ void TestChannels::writeEncodes_data()
     QTest::newRow("correction 12.34") << Correction << "12.34" << 123;
     QTest::newRow("correction -1.25") << Correction << "-1.25" << 0xFFF4;
     QTest::newRow("correction -3276.8") << Correction << "-3276.8" << 0x8000;
-    QTest::newRow("correction empty") << Correction << "" << 0;
-    QTest::newRow("correction not a number") << Correction << "abc" << 0;
+    QTest::newRow("correction empty") << Correction << "" << -1;
+    QTest::newRow("correction not a number") << Correction << "abc" << -1;
     QTest::newRow("correction infinite") << Correction << "inf" << -1;
     QTest::newRow("correction minus infinite") << Correction << "-inf" << -1;
     QTest::newRow("correction nan") << Correction << "nan" << -1;
@@ -393,15 +421,15 @@ void TestChannels::writeEncodes_data()
     QTest::newRow("correction rounds up to 2^31") << Correction << "214748364.7" << -1;
     QTest::newRow("lower -200") << RangeLow << "-200" << 0xFF38;
     QTest::newRow("lower 1372") << RangeLow << "1372" << 1372;
-    QTest::newRow("lower 70000") << RangeLow << "70000" << 4464;
-    QTest::newRow("lower empty") << RangeLow << "" << 0;
-    QTest::newRow("lower beyond 32 bits") << RangeLow << "99999999999" << 0;
+    QTest::newRow("lower 70000") << RangeLow << "70000" << -1;
+    QTest::newRow("lower empty") << RangeLow << "" << -1;
+    QTest::newRow("lower beyond 32 bits") << RangeLow << "99999999999" << -1;
     QTest::newRow("upper -200") << RangeHigh << "-200" << 0xFF38;
-    QTest::newRow("upper decimal text") << RangeHigh << "12.5" << 0;
+    QTest::newRow("upper decimal text") << RangeHigh << "12.5" << -1;
     QTest::newRow("sensor K") << SensorType << "K" << 0;
     QTest::newRow("sensor PT100") << SensorType << "PT100" << 21;
     QTest::newRow("sensor 0-5V") << SensorType << "0-5V" << 32;
-    QTest::newRow("sensor no item") << SensorType << NoItem << 65535;
+    QTest::newRow("sensor no item") << SensorType << NoItem << -1;
 }
 
 void TestChannels::writeEncodes()
@@ -411,20 +439,30 @@ void TestChannels::writeEncodes()
     QFETCH(int, word);
 
     QVERIFY(m_rig->connectQuietly());
+    fillValid();
     setShown(table, 1, text);
     setShown(table, Rows, text);
-    clickAndSettle("writeChBt", 4);
+    clickAndSettle("writeChBt", word < 0 ? 0 : 4);
 
+    if (word < 0) {
+        QVERIFY(tableRequests(WriteMultiple).isEmpty());
+        QCOMPARE(m_boxes->titles, QStringList { QStringLiteral("写入仪表参数") });
+        // The offending field is marked and shown, until a read fills it.
+        QCOMPARE(m_rig->find<QTabWidget>("tabWidget_2")->currentIndex(), TablePage[table]);
+        QWidget *field = m_rig->find<QWidget>(QLatin1String(TableControl[table]) + QStringLiteral("22"));
+        QVERIFY(!field->styleSheet().isEmpty());
+        clickAndSettle("readChBt", 4);
+        QVERIFY(field->styleSheet().isEmpty());
+        return;
+    }
     const auto writes = tableRequests(WriteMultiple);
     QCOMPARE(writes.size(), 4);
     const auto &write = writes.at(table);
     QCOMPARE(write.startAddress, quint16(TableStart[table]));
     QCOMPARE(write.values.size(), Rows);
-    if (word >= 0) {
-        QCOMPARE(int(write.values.first()), word);
-        QCOMPARE(int(write.values.last()), word);
-        QCOMPARE(int(m_rig->instrument.holding(TableStart[table])), word);
-    }
+    QCOMPARE(int(write.values.first()), word);
+    QCOMPARE(int(write.values.last()), word);
+    QCOMPARE(int(m_rig->instrument.holding(TableStart[table])), word);
     QVERIFY(!m_rig->isIdle());
 }
 
@@ -606,6 +644,7 @@ void TestChannels::addressField()
 
     QVERIFY(m_rig->connectQuietly());
     m_rig->instrument.setServerAddress(server == 0 ? 1 : server);
+    fillValid();
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText(field);
     QTest::mouseClick(m_rig->find<QPushButton>(button), Qt::LeftButton);
     m_rig->settle(300);
@@ -628,15 +667,16 @@ void TestChannels::fixedServerRequestsIgnoreAddressField()
     m_rig->find<QLineEdit>("m_addrLineEdit")->setText("0");
     m_rig->tick();
     QMetaObject::invokeMethod(m_rig->window, "write_slot", Q_ARG(int, 401), Q_ARG(int, 3));
+    // Refused: writing address 0 would leave the instrument answering nobody.
     QMetaObject::invokeMethod(m_rig->window, "on_writeBt_clicked");
     QMetaObject::invokeMethod(m_rig->window, "on_readBt_clicked");
-    QVERIFY(m_rig->waitForRequests(4));
+    QVERIFY(m_rig->waitForRequests(3));
     m_rig->settle();
 
     const auto requests = m_rig->instrument.requests();
-    QCOMPARE(requests.size(), 4);
-    const quint8 functions[] = { ReadInput, WriteSingle, WriteMultiple, ReadHolding };
-    for (int i = 0; i < 4; ++i) {
+    QCOMPARE(requests.size(), 3);
+    const quint8 functions[] = { ReadInput, WriteSingle, ReadHolding };
+    for (int i = 0; i < 3; ++i) {
         QCOMPARE(requests.at(i).functionCode, functions[i]);
         QCOMPARE(requests.at(i).serverAddress, quint8(1));
     }

@@ -62,7 +62,7 @@ private:
     // The view without the status lines the instrument prints every second.
     QString shown() const;
     bool openConsole();
-    void send(const QString &text);
+    void send(const QString &text, bool byReturn = false);
     int debugCommands() const;
 };
 
@@ -83,10 +83,13 @@ bool TestConsole::openConsole()
     return QTest::qWaitFor([this]() { return caption() == Stop; }, 3000) && m_rig->instrument.inDebugMode();
 }
 
-void TestConsole::send(const QString &text)
+void TestConsole::send(const QString &text, bool byReturn)
 {
     m_rig->find<QLineEdit>("sendLineEdit")->setText(text);
-    QTest::mouseClick(button("sendBt"), Qt::LeftButton);
+    if (byReturn)
+        QTest::keyClick(m_rig->find<QLineEdit>("sendLineEdit"), Qt::Key_Return);
+    else
+        QTest::mouseClick(button("sendBt"), Qt::LeftButton);
 }
 
 int TestConsole::debugCommands() const
@@ -245,6 +248,7 @@ void TestConsole::heldPortShowsBox()
     QVERIFY(other.isOpen());
     QCOMPARE(catcher.titles, QStringList { QStringLiteral("打开串口错误") });
     QCOMPARE(catcher.texts, QStringList { QStringLiteral("打开失败，串口可能被占用.") });
+    QVERIFY(catcher.informativeTexts.first().contains(QStringLiteral("已被其他程序占用")));
     QCOMPARE(catcher.parented, QList<bool> { false });
     QCOMPARE(caption(), Start);
     QVERIFY(!TestAccess::consolePort(*m_rig->window)->isOpen());
@@ -277,21 +281,24 @@ void TestConsole::sendWritesUtf8_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("byReturn");
 
-    QTest::newRow("ascii") << "abc" << QByteArray::fromHex("616263");
-    QTest::newRow("chinese") << "调试" << QByteArray::fromHex("E8B083E8AF95");
-    QTest::newRow("empty") << "" << QByteArray();
+    QTest::newRow("ascii") << "abc" << QByteArray::fromHex("616263") << false;
+    QTest::newRow("chinese") << "调试" << QByteArray::fromHex("E8B083E8AF95") << false;
+    QTest::newRow("empty") << "" << QByteArray() << false;
+    QTest::newRow("Return in the field") << "abc" << QByteArray::fromHex("616263") << true;
 }
 
 void TestConsole::sendWritesUtf8()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
+    QFETCH(bool, byReturn);
 
     // Latin-1 shows each echoed byte as one character.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
     QVERIFY(openConsole());
-    send(text);
+    send(text, byReturn);
     // Nothing is appended and nothing is echoed locally; the marker sent
     // next shows where the instrument's echo of the text ends.
     send(QStringLiteral("#"));

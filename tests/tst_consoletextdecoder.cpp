@@ -50,6 +50,20 @@ void TestConsoleTextDecoder::decode_data()
         << QByteArray("GBK") << QList<QByteArray> { "\xB5", QByteArray("\xF7\0\0X", 4) }
         << QStringList { "", QStringLiteral("调X") };
     QTest::newRow("empty chunk") << QByteArray("UTF-8") << QList<QByteArray> { "" } << QStringList { "" };
+    // A byte-order mark is text on a console, wherever it stands and however it is split.
+    const QString mark(QChar(0xFEFF));
+    QTest::newRow("utf-8 byte-order mark first") << QByteArray("UTF-8")
+                                                 << QList<QByteArray> { "\xEF\xBB\xBF"
+                                                                        "A" }
+                                                 << QStringList { mark + QLatin1Char('A') };
+    QTest::newRow("utf-8 byte-order mark split") << QByteArray("UTF-8")
+                                                 << QList<QByteArray> { "\xEF",
+                                                                        "\xBB\xBF"
+                                                                        "A" }
+                                                 << QStringList { "", mark + QLatin1Char('A') };
+    QTest::newRow("utf-8 byte-order mark after a stray byte")
+        << QByteArray("UTF-8") << QList<QByteArray> { "\xA5", "\xEF\xBB\xBF" }
+        << QStringList { QString(QChar::ReplacementCharacter), mark };
 }
 
 void TestConsoleTextDecoder::decode()

@@ -89,6 +89,15 @@ void TestDeviceChange::decode_data()
         << WmDeviceChange << DbtDeviceRemoveComplete << oddSize << removal << "COM7";
     QTest::newRow("size beyond reason") << WmDeviceChange << DbtDeviceRemoveComplete
                                         << broadcast(DbtDevTypPort, "COM5", 0xFFFFFFFFu) << removal << "COM5";
+    // Only the bytes handed over may be read, whatever dbch_size claims.
+    QTest::newRow("size beyond the bytes, unterminated")
+        << WmDeviceChange << DbtDeviceRemoveComplete << broadcast(DbtDevTypPort, "COM7", 100, false)
+        << removal << "COM7";
+    QTest::newRow("size beyond the bytes, half a unit")
+        << WmDeviceChange << DbtDeviceArrival << broadcast(DbtDevTypPort, "C", 22, false).left(13) << arrival
+        << "";
+    QTest::newRow("bytes shorter than the header")
+        << WmDeviceChange << DbtDeviceArrival << broadcast(DbtDevTypPort, "", 12).left(8) << none << "";
 
     QTest::newRow("volume") << WmDeviceChange << DbtDeviceArrival << broadcast(DbtDevTypVolume, "COM3")
                             << none << "";
@@ -112,9 +121,18 @@ void TestDeviceChange::decode()
     // sanitizer sees any read beyond them and nothing relies on alignment.
     std::vector<uchar> memory(size_t(structure.size()) + 1);
     std::copy(structure.cbegin(), structure.cend(), memory.begin() + 1);
-    const DeviceChange::Event event = DeviceChange::decode(message, wParam, memory.data() + 1);
+    const DeviceChange::Event event
+        = DeviceChange::decode(message, wParam, memory.data() + 1, structure.size());
     QCOMPARE(int(event.kind), kind);
     QCOMPARE(event.portName, portName);
+
+    // As the system hands it over, the structure's own size is its length.
+    if (structure.size() >= 4
+        && qFromLittleEndian<quint32>(structure.constData()) <= quint32(structure.size())) {
+        const DeviceChange::Event system = DeviceChange::decode(message, wParam, memory.data() + 1);
+        QCOMPARE(int(system.kind), kind);
+        QCOMPARE(system.portName, portName);
+    }
 }
 
 void TestDeviceChange::nullParameter()

@@ -1,5 +1,6 @@
 // The main window's form is a contract: the code reaches every control by
 // object name, and the instrument's codes are the item positions.
+#include "registercodec.h"
 #include "widget.h"
 #include "windowprobe.h"
 
@@ -358,7 +359,7 @@ void TestForm::choiceLists_data()
     QTest::newRow("m_stopbitComboBox") << "m_stopbitComboBox" << stop;
     for (int ch = 1; ch <= 22; ++ch) {
         const QString name = QStringLiteral("m_sn%1").arg(ch);
-        QTest::newRow(qPrintable(name)) << name << SensorTypes;
+        QTest::newRow(qPrintable(name)) << name << RegisterCodec::sensorTypeNames();
     }
 }
 

@@ -39,6 +39,7 @@ private slots:
     void checkedWords_data();
     void checkedWords();
     void checkedChoice();
+    void sensorTypeNames();
 
     void systemBlock_data();
     void systemBlock();
@@ -289,7 +290,7 @@ void TestRegisterCodec::byteWord()
     QCOMPARE(RegisterCodec::byteWord(text), word);
 }
 
-enum CheckedKind { Correction, RangeLimit };
+enum CheckedKind { Correction, RangeLimit, RawWord, SensorType };
 
 void TestRegisterCodec::checkedWords_data()
 {
@@ -318,6 +319,16 @@ void TestRegisterCodec::checkedWords_data()
     QTest::newRow("range 12.7") << int(RangeLimit) << "12.7" << false << quint16(0);
     QTest::newRow("range empty") << int(RangeLimit) << "" << false << quint16(0);
     QTest::newRow("range 3000000000") << int(RangeLimit) << "3000000000" << false << quint16(0);
+    QTest::newRow("word 65535") << int(RawWord) << "65535" << true << quint16(0xFFFF);
+    QTest::newRow("word 65536") << int(RawWord) << "65536" << false << quint16(0);
+    QTest::newRow("word -1") << int(RawWord) << "-1" << false << quint16(0);
+    QTest::newRow("sensor PT100") << int(SensorType) << "PT100" << true << quint16(21);
+    QTest::newRow("sensor WR5_26") << int(SensorType) << "WR5_26" << true << quint16(14);
+    QTest::newRow("sensor pt100") << int(SensorType) << "pt100" << false << quint16(0);
+    QTest::newRow("sensor WR5-26") << int(SensorType) << "WR5-26" << false << quint16(0);
+    QTest::newRow("sensor code 32") << int(SensorType) << "32" << true << quint16(32);
+    QTest::newRow("sensor code 33") << int(SensorType) << "33" << false << quint16(0);
+    QTest::newRow("sensor empty") << int(SensorType) << "" << false << quint16(0);
 }
 
 void TestRegisterCodec::checkedWords()
@@ -326,8 +337,10 @@ void TestRegisterCodec::checkedWords()
     QFETCH(QString, text);
     QFETCH(bool, accepted);
     QFETCH(quint16, word);
-    const std::optional<quint16> result
-        = kind == Correction ? checkedSignedTenthsWord(text) : checkedSignedIntegerWord(text);
+    const std::optional<quint16> result = kind == Correction ? checkedSignedTenthsWord(text)
+        : kind == RangeLimit                                 ? checkedSignedIntegerWord(text)
+        : kind == RawWord                                    ? checkedUnsignedIntegerWord(text)
+                                                             : checkedSensorTypeWord(text);
     QCOMPARE(result.has_value(), accepted);
     if (accepted)
         QCOMPARE(*result, word);
@@ -338,6 +351,25 @@ void TestRegisterCodec::checkedChoice()
     QCOMPARE(checkedChoiceWord(32, SensorTypeChoices), std::optional<quint16>(32));
     QVERIFY(!checkedChoiceWord(33, SensorTypeChoices));
     QVERIFY(!checkedChoiceWord(-1, SensorTypeChoices));
+    QCOMPARE(checkedBaudRateWord(14400), std::optional<quint16>(2));
+    QCOMPARE(checkedBaudRateWord(115200), std::optional<quint16>(7));
+    QVERIFY(!checkedBaudRateWord(7));
+    QVERIFY(!checkedBaudRateWord(2400));
+    QCOMPARE(checkedStopBitsWord(2), std::optional<quint16>(2));
+    QVERIFY(!checkedStopBitsWord(0));
+    QVERIFY(!checkedStopBitsWord(3));
+}
+
+void TestRegisterCodec::sensorTypeNames()
+{
+    const QStringList expected = {
+        "K",      "E",   "N",    "J",      "WR3-25", "T",      "B",   "R",      "S",
+        "NC1",    "NC2", "NC3",  "0-20MA", "4-20MA", "WR5_26", "F2",  "0-50mv", "0-100mv",
+        "0-75mv", "NC4", "CU50", "PT100",  "CU100",  "NC5",    "NC6", "NC7",    "NC8",
+        "0-400R", "NC9", "NC10", "NC11",   "1-5V",   "0-5V",
+    };
+    QCOMPARE(RegisterCodec::sensorTypeNames(), expected);
+    QCOMPARE(RegisterCodec::sensorTypeNames().size(), SensorTypeChoices);
 }
 
 void TestRegisterCodec::systemBlock_data()

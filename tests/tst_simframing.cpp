@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <random>
+
 // Every frame below is a published Modbus example or was built with an
 // independent Modbus implementation; none is produced by the code under test.
 class TestSimFraming : public QObject
@@ -14,6 +16,8 @@ private slots:
     void takeRequest_data();
     void takeRequest();
     void takeRequestByteByByte();
+    void noiseIsNoRequest_data();
+    void noiseIsNoRequest();
     void requestShape_data();
     void requestShape();
     void readReply_data();
@@ -102,8 +106,14 @@ void TestSimFraming::takeRequest_data()
         << QString(QStringLiteral("0,").repeated(123) + QStringLiteral("0")) << 0 << QByteArray();
     QTest::newRow("unsupported function with fixed length")
         << hex("01050000ff008c3a") << true << 1 << 5 << 0 << 0 << "" << 0 << QByteArray();
-    QTest::newRow("unknown function framed by its CRC")
+    QTest::newRow("device identification")
         << hex("012b0e01007077") << true << 1 << 0x2b << 0 << 0 << "" << 0 << QByteArray();
+    // Without a length rule a function code cannot start a request, even
+    // where a CRC happens to match.
+    QTest::newRow("user-defined function is no request")
+        << hex("0141c010") << false << 0 << 0 << 0 << 0 << "" << 2 << hex("c010");
+    QTest::newRow("encapsulated interface other than identification")
+        << hex("012b0d007540") << false << 0 << 0 << 0 << 0 << "" << 5 << hex("40");
     QTest::newRow("empty buffer") << QByteArray() << false << 0 << 0 << 0 << 0 << "" << 0 << QByteArray();
 }
 
@@ -154,6 +164,53 @@ void TestSimFraming::takeRequestByteByByte()
     }
     QCOMPARE(functions, QVector<int>({ 3, 16, 6 }));
     QVERIFY(buffer.isEmpty());
+}
+
+void TestSimFraming::noiseIsNoRequest_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QVector<int>>("functions");
+
+    const QByteArray readSystem = hex("0103018c000605df");
+    QTest::newRow("byte by byte") << 1u << 1 << QByteArray() << QVector<int>();
+    QTest::newRow("16-byte chunks") << 2u << 16 << QByteArray() << QVector<int>();
+    QTest::newRow("all at once") << 3u << 11520 << QByteArray() << QVector<int>();
+    QTest::newRow("other noise, 16-byte chunks") << 4u << 16 << QByteArray() << QVector<int>();
+    // Noise ends the way a line goes quiet before the master speaks; the
+    // padding lets any frame that the noise began run out first.
+    QTest::newRow("a request after the noise")
+        << 5u << 16 << QByteArray(300, char(0xFF)) + readSystem << QVector<int> { 3 };
+}
+
+// One second of random bytes at 115200 baud, as a line with a loose
+// connector delivers it.
+void TestSimFraming::noiseIsNoRequest()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, chunk);
+    QFETCH(QByteArray, after);
+    QFETCH(QVector<int>, functions);
+
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    QByteArray stream;
+    for (int i = 0; i < 11520; ++i)
+        stream.append(char(byte(random)));
+    stream += after;
+
+    QByteArray buffer;
+    QVector<int> taken;
+    for (int at = 0; at < stream.size(); at += chunk) {
+        buffer += stream.mid(at, chunk);
+        ModbusFraming::Request request;
+        while (ModbusFraming::takeRequest(buffer, &request))
+            taken.append(request.functionCode);
+        // Nothing piles up: at most the start of one long frame waits.
+        QVERIFY2(buffer.size() <= 300, qPrintable(QString::number(buffer.size())));
+    }
+    QCOMPARE(taken, functions);
 }
 
 void TestSimFraming::requestShape_data()
