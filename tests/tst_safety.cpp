@@ -5,22 +5,20 @@
 #include <QGroupBox>
 #include <QStyle>
 
-class TestSafety : public QObject
+class TestSafety : public E2ETestCase
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        g_chnum = 0;
-        m_rig = new E2ERig;
+        E2ETestCase::init();
         m_boxes = new MessageBoxCatcher;
-        QVERIFY(m_rig->openInstrument());
     }
     void cleanup()
     {
         delete m_boxes;
-        delete m_rig;
+        E2ETestCase::cleanup();
     }
 
     void wholeNumbers_data();
@@ -41,7 +39,6 @@ private:
             && !edit->toolTip().isEmpty();
     }
 
-    E2ERig *m_rig = nullptr;
     MessageBoxCatcher *m_boxes = nullptr;
 };
 
