@@ -508,12 +508,12 @@ void VirtualInstrument::readTcp(QTcpSocket *socket)
     // (unit id + PDU), unit id. The PDU is an RTU frame without address and
     // CRC, so the line's decoder and register engine serve it unchanged.
     constexpr int HeaderSize = 7;
-    // No longer than the longest frame the line takes.
-    constexpr int MaxFrameSize = 256;
+    // Unit id and the longest PDU Modbus allows (253 bytes).
+    constexpr int MaxLength = 254;
     QByteArray buffer = socket->property("mbap").toByteArray() + socket->readAll();
     while (buffer.size() >= HeaderSize) {
         const int length = (quint8(buffer.at(4)) << 8) | quint8(buffer.at(5));
-        if (length < 2 || length > MaxFrameSize || buffer.at(2) != 0 || buffer.at(3) != 0) {
+        if (length < 2 || length > MaxLength || buffer.at(2) != 0 || buffer.at(3) != 0) {
             socket->abort();
             return;
         }
