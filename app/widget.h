@@ -15,6 +15,7 @@
 //                          on_sendBt_clicked, on_clearBt_clicked, on_pushButton_4_clicked
 //   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
 
+#include "consolebacklog.h"
 #include "globals.h"
 
 #include <QModbusDevice>
@@ -28,6 +29,7 @@ class QModbusDataUnit;
 class QModbusReply;
 class QModbusRtuSerialMaster;
 class QSerialPort;
+class QTextCursor;
 class QTimer;
 class ConsoleTextDecoder;
 
@@ -103,6 +105,9 @@ private:
     void watchConsolePort();
     void dropBrokenConsole();
     void showConsolePending();
+    void insertConsoleText(QTextCursor &cursor, const QString &text);
+    void insertConsoleGap(QTextCursor &cursor, qint64 droppedChars);
+    void trimConsoleView();
 
     Ui::Widget *ui;
     QVector<QLineEdit *> m_valueEdits;
@@ -124,7 +129,7 @@ private:
     // The last text shown ended in CR; an LF arriving next completes that line break.
     bool m_consoleAfterCr = false;
     // Received and decoded, not yet in the view.
-    QString m_consolePending;
+    ConsoleBacklog m_consolePending;
 };
 
 #endif // METERCONFIG_WIDGET_H

@@ -145,7 +145,12 @@ void Widget::startPortWatch()
     auto *watcher = new PortWatcher(this);
     connect(watcher, &PortWatcher::portArrived, this, &Widget::onPortArrived);
     connect(watcher, &PortWatcher::portRemoved, this, &Widget::onPortRemoved);
-    watcher->start();
+    // What the list shows was scanned a moment ago; scanning again here
+    // would only delay the window's first paint.
+    QStringList listed;
+    for (int i = 0; i < ui->serialPortCombo->count(); ++i)
+        listed << ui->serialPortCombo->itemText(i);
+    watcher->start(listed);
 #endif
 }
 
