@@ -29,6 +29,7 @@ class QModbusDataUnit;
 class QModbusReply;
 class QModbusRtuSerialMaster;
 class QSerialPort;
+class QSerialPortInfo;
 class QTextCursor;
 class QTimer;
 class ConsoleTextDecoder;
@@ -80,6 +81,7 @@ private:
     void enterIdleMode();
     void enterConnectedMode();
     void refreshPortList();
+    void refreshPortList(const QList<QSerialPortInfo> &ports);
     void startPortWatch();
 
     // Device arrival and removal, from nativeEvent on Windows or the port watcher elsewhere.

@@ -166,33 +166,40 @@ void Widget::readDate()
 
 void Widget::showConsolePending()
 {
-    if (m_consolePending.isEmpty())
+    QTextDocument *document = ui->textBrowser->document();
+    const bool overfull = document->characterCount() > ScrollbackChars + ScrollbackTrimChars;
+    if (m_consolePending.isEmpty() && !overfull)
         return;
 
     // The view's own cursor is the operator's: a click or a selection there
     // must not decide where the instrument's output goes.
-    QTextDocument *document = ui->textBrowser->document();
     QScrollBar *scrollBar = ui->textBrowser->verticalScrollBar();
     const bool following = scrollBar->value() == scrollBar->maximum();
 
-    QElapsedTimer spent;
-    spent.start();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    while (!m_consolePending.isEmpty() && spent.elapsed() < InsertBudgetMs) {
-        const ConsoleBacklog::Piece piece = m_consolePending.take(InsertPieceChars);
-        cursor.beginEditBlock();
-        if (piece.droppedBefore > 0)
-            insertConsoleGap(cursor, piece.droppedBefore);
-        insertConsoleText(cursor, piece.text);
-        cursor.endEditBlock();
+    if (overfull) {
+        // Cutting the top off has every line below moved up: a turn's work
+        // of its own.
         trimConsoleView();
+    } else {
+        QElapsedTimer spent;
+        spent.start();
+        QTextCursor cursor(document);
+        cursor.movePosition(QTextCursor::End);
+        while (!m_consolePending.isEmpty() && spent.elapsed() < InsertBudgetMs
+               && document->characterCount() <= ScrollbackChars + ScrollbackTrimChars) {
+            const ConsoleBacklog::Piece piece = m_consolePending.take(InsertPieceChars);
+            cursor.beginEditBlock();
+            if (piece.droppedBefore > 0)
+                insertConsoleGap(cursor, piece.droppedBefore);
+            insertConsoleText(cursor, piece.text);
+            cursor.endEditBlock();
+        }
     }
 
     if (following)
         scrollBar->setValue(scrollBar->maximum());
     // The rest follows as soon as the window has seen to everything else.
-    if (!m_consolePending.isEmpty())
+    if (!m_consolePending.isEmpty() || document->characterCount() > ScrollbackChars + ScrollbackTrimChars)
         QTimer::singleShot(0, this, &Widget::showConsolePending);
 }
 
@@ -248,10 +255,8 @@ void Widget::trimConsoleView()
 {
     // A separate edit: within one edit block with the insertion at the end
     // the change would span the whole view and have all of it laid out again.
-    QTextDocument *document = ui->textBrowser->document();
-    if (document->characterCount() <= ScrollbackChars + ScrollbackTrimChars)
-        return;
     // Whole blocks only, so that no line is left with its start cut off.
+    QTextDocument *document = ui->textBrowser->document();
     const QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
     if (keep.isValid() && keep.position() > 0) {
         QTextCursor top(document);

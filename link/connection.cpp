@@ -94,9 +94,13 @@ void Widget::onStateChanged(int state)
 
 void Widget::refreshPortList()
 {
+    refreshPortList(QSerialPortInfo::availablePorts());
+}
+
+void Widget::refreshPortList(const QList<QSerialPortInfo> &ports)
+{
     ui->serialPortCombo->clear();
     QStringList listed;
-    const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         const QString name = info.portName();
         const int at = PortList::insertionIndex(listed, name);
