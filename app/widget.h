@@ -132,6 +132,8 @@ private:
     bool m_consoleAfterCr = false;
     // Received and decoded, not yet in the view.
     ConsoleBacklog m_consolePending;
+    // One showing of it at a time is on its way.
+    bool m_consoleShowScheduled = false;
 };
 
 #endif // METERCONFIG_WIDGET_H

@@ -158,14 +158,16 @@ void Widget::readDate()
     const QByteArray bytes = m_serialPort->readAll();
     if (bytes.isEmpty() || !m_consoleDecoder)
         return;
-    const bool scheduled = !m_consolePending.isEmpty();
     m_consolePending.append(m_consoleDecoder->decode(bytes));
-    if (!scheduled && !m_consolePending.isEmpty())
+    if (!m_consoleShowScheduled && !m_consolePending.isEmpty()) {
+        m_consoleShowScheduled = true;
         QTimer::singleShot(ShowIntervalMs, this, &Widget::showConsolePending);
+    }
 }
 
 void Widget::showConsolePending()
 {
+    m_consoleShowScheduled = false;
     QTextDocument *document = ui->textBrowser->document();
     const bool overfull = document->characterCount() > ScrollbackChars + ScrollbackTrimChars;
     if (m_consolePending.isEmpty() && !overfull)
@@ -199,8 +201,10 @@ void Widget::showConsolePending()
     if (following)
         scrollBar->setValue(scrollBar->maximum());
     // The rest follows as soon as the window has seen to everything else.
-    if (!m_consolePending.isEmpty() || document->characterCount() > ScrollbackChars + ScrollbackTrimChars)
+    if (!m_consolePending.isEmpty() || document->characterCount() > ScrollbackChars + ScrollbackTrimChars) {
+        m_consoleShowScheduled = true;
         QTimer::singleShot(0, this, &Widget::showConsolePending);
+    }
 }
 
 void Widget::insertConsoleText(QTextCursor &cursor, const QString &text)
