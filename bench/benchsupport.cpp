@@ -20,11 +20,16 @@ double median(QVector<double> samples)
     return samples.size() % 2 ? samples.at(mid) : (samples.at(mid - 1) + samples.at(mid)) / 2.0;
 }
 
-double cpuMs()
+double clockMs(clockid_t clock)
 {
     timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+double cpuMs()
+{
+    return clockMs(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 qint64 monotonicNs()

@@ -12,11 +12,15 @@
 #include <QVector>
 #include <QWidget>
 
+#include <time.h>
+
 class QTextStream;
 
 namespace Bench {
 
 double median(QVector<double> samples);
+// A clock of clock_gettime, in milliseconds.
+double clockMs(clockid_t clock);
 // CPU time of this process so far, all threads.
 double cpuMs();
 // Another program of this build: the benchmark's helpers lie beside it.

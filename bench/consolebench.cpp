@@ -95,13 +95,6 @@ QByteArray feedText(Feed feed)
     _exit(0);
 }
 
-double threadCpuMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
 long peakResidentKiB()
 {
     rusage usage;
@@ -171,10 +164,10 @@ int consoleChild(int argc, char **argv)
     // A late probe is a stall; the window's own part in it is the CPU time its
     // thread spent meanwhile, the rest is the machine's other work.
     double busyMost = 0;
-    double threadCpuAtProbe = threadCpuMs();
+    double threadCpuAtProbe = clockMs(CLOCK_THREAD_CPUTIME_ID);
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&]() {
-        const double threadCpu = threadCpuMs();
+        const double threadCpu = clockMs(CLOCK_THREAD_CPUTIME_ID);
         busyMost = qMax(busyMost, threadCpu - threadCpuAtProbe);
         threadCpuAtProbe = threadCpu;
         stallMost = qMax(stallMost, sinceProbe.restart() - ProbePeriodMs);

@@ -52,14 +52,16 @@ struct PortWatcher::UdevMonitor
 #endif
 
 PortWatcher::PortWatcher(QObject *parent)
-    : PortWatcher(QStringLiteral("/dev"), systemPortNames, parent)
-{
-    m_useUdev = true;
-}
+    : PortWatcher(QStringLiteral("/dev"), systemPortNames, true, parent)
+{ }
 
 PortWatcher::PortWatcher(const QString &deviceFolder, PortLister lister, QObject *parent)
+    : PortWatcher(deviceFolder, std::move(lister), false, parent)
+{ }
+
+PortWatcher::PortWatcher(const QString &deviceFolder, PortLister lister, bool useUdev, QObject *parent)
     : QObject(parent)
-    , m_useUdev(false)
+    , m_useUdev(useUdev)
     , m_deviceFolder(deviceFolder)
     , m_lister(std::move(lister))
 { }

@@ -41,6 +41,8 @@ signals:
 private:
     struct UdevMonitor;
 
+    PortWatcher(const QString &deviceFolder, PortLister lister, bool useUdev, QObject *parent);
+
     bool startMonitor();
     void readMonitor();
     bool startFolderWatch();
@@ -48,7 +50,7 @@ private:
     void comparePorts();
 
     Mode m_mode = Mode::Stopped;
-    bool m_useUdev = true;
+    bool m_useUdev;
     QString m_deviceFolder;
     PortLister m_lister;
     QStringList m_knownPorts;
