@@ -31,6 +31,11 @@ const char StopCaption[] = "停止调试";
 // every insertion.
 constexpr int ScrollbackChars = ConsoleBacklog::ScrollbackChars;
 constexpr int ScrollbackTrimChars = ScrollbackChars / 10;
+// Every line costs memory of its own and is moved when the top is cut off, so
+// short lines (a line full of noise, mostly line breaks) are bounded by count:
+// about as many as lines of a hundred characters fill the scrollback with.
+constexpr int ScrollbackBlocks = 20000;
+constexpr int ScrollbackTrimBlocks = ScrollbackBlocks / 10;
 // A text block is laid out again in full on every insertion into it. Output
 // that never breaks its line is therefore continued in a new block here,
 // which the view shows as one more wrapped row.
@@ -42,8 +47,14 @@ constexpr int ShowIntervalMs = 100;
 // A line that delivers faster than the view takes text in must not freeze the
 // window: text goes in in pieces, and once this much time is spent in one turn
 // of the event loop the rest waits for the next turn.
-constexpr int InsertBudgetMs = 20;
+constexpr int InsertBudgetMs = 10;
 constexpr int InsertPieceChars = 8192;
+
+bool isConsoleViewOverfull(const QTextDocument *document)
+{
+    return document->characterCount() > ScrollbackChars + ScrollbackTrimChars
+        || document->blockCount() > ScrollbackBlocks + ScrollbackTrimBlocks;
+}
 
 bool isConsoleCaption(const QString &caption, const char *expected)
 {
@@ -169,7 +180,7 @@ void Widget::showConsolePending()
 {
     m_consoleShowScheduled = false;
     QTextDocument *document = ui->textBrowser->document();
-    const bool overfull = document->characterCount() > ScrollbackChars + ScrollbackTrimChars;
+    const bool overfull = isConsoleViewOverfull(document);
     if (m_consolePending.isEmpty() && !overfull)
         return;
 
@@ -188,7 +199,7 @@ void Widget::showConsolePending()
         QTextCursor cursor(document);
         cursor.movePosition(QTextCursor::End);
         while (!m_consolePending.isEmpty() && spent.elapsed() < InsertBudgetMs
-               && document->characterCount() <= ScrollbackChars + ScrollbackTrimChars) {
+               && !isConsoleViewOverfull(document)) {
             const ConsoleBacklog::Piece piece = m_consolePending.take(InsertPieceChars);
             cursor.beginEditBlock();
             if (piece.droppedBefore > 0)
@@ -201,7 +212,7 @@ void Widget::showConsolePending()
     if (following)
         scrollBar->setValue(scrollBar->maximum());
     // The rest follows as soon as the window has seen to everything else.
-    if (!m_consolePending.isEmpty() || document->characterCount() > ScrollbackChars + ScrollbackTrimChars) {
+    if (!m_consolePending.isEmpty() || isConsoleViewOverfull(document)) {
         m_consoleShowScheduled = true;
         QTimer::singleShot(0, this, &Widget::showConsolePending);
     }
@@ -261,7 +272,10 @@ void Widget::trimConsoleView()
     // the change would span the whole view and have all of it laid out again.
     // Whole blocks only, so that no line is left with its start cut off.
     QTextDocument *document = ui->textBrowser->document();
-    const QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
+    QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
+    const QTextBlock keepByCount = document->findBlockByNumber(document->blockCount() - ScrollbackBlocks);
+    if (keepByCount.isValid() && keepByCount.position() > keep.position())
+        keep = keepByCount;
     if (keep.isValid() && keep.position() > 0) {
         QTextCursor top(document);
         top.setPosition(keep.position(), QTextCursor::KeepAnchor);

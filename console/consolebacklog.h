@@ -14,10 +14,12 @@ class ConsoleBacklog
 public:
     // The view's scrollback: like a terminal, the console view keeps this
     // many characters of the newest output (several minutes of a line
-    // running flat out at 115200 baud), so no more than this is ever waiting.
+    // running flat out at 115200 baud). Waiting text is held to a quarter of
+    // it, so that the view still shows the mark of a gap with the text after
+    // it, and what is shown lags what arrives by a fraction of a second.
     static constexpr int ScrollbackChars = 2000000;
 
-    explicit ConsoleBacklog(int capacity = ScrollbackChars);
+    explicit ConsoleBacklog(int capacity = ScrollbackChars / 4);
 
     void append(const QString &text);
 
