@@ -3,6 +3,7 @@
 
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
+#include "portwatcher.h"
 #include "wholetext.h"
 
 #include <QComboBox>
@@ -11,7 +12,10 @@
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QTimer>
+
+#include <future>
 
 qint32 g_chnum = 0;
 qint32 g_boteErr = 0;
@@ -40,6 +44,10 @@ Widget::Widget(QWidget *parent)
     , m_serialPort(nullptr)
     , m_modbusDevice(nullptr)
 {
+    // Listing the ports mostly waits on the system; that wait is spent
+    // building the form, and the list is filled at its usual step.
+    auto ports = std::async(std::launch::async, systemPortNames);
+
     ui->setupUi(this);
 
     // The form builds the measured-value grid inside a fixed-size container;
@@ -54,7 +62,7 @@ Widget::Widget(QWidget *parent)
     ui->debugBt->setText(QStringLiteral("开始调试"));
     ui->tabWidget->setCurrentIndex(0);
 
-    refreshPortList();
+    refreshPortList(ports.get());
 
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);

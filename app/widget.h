@@ -15,6 +15,7 @@
 //                          on_sendBt_clicked, on_clearBt_clicked, on_pushButton_4_clicked
 //   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
 
+#include "consolebacklog.h"
 #include "globals.h"
 #include "writechecks.h"
 
@@ -34,6 +35,7 @@ class QModbusDataUnit;
 class QModbusReply;
 class QModbusRtuSerialMaster;
 class QSerialPort;
+class QTextCursor;
 class QTimer;
 class ConsoleTextDecoder;
 class ExchangeQueue;
@@ -87,6 +89,7 @@ private:
     void enterConnectedMode();
     void setLineSettingsEnabled(bool enabled);
     void refreshPortList();
+    void refreshPortList(const QStringList &names);
     void startPortWatch();
 
     // Device arrival and removal, from nativeEvent on Windows or the port watcher elsewhere.
@@ -117,6 +120,9 @@ private:
     void watchConsolePort();
     void dropBrokenConsole();
     void showConsolePending();
+    void insertConsoleText(QTextCursor &cursor, const QString &text);
+    void insertConsoleGap(QTextCursor &cursor, qint64 droppedChars);
+    void trimConsoleView();
 
     // Whether the measured values shown are live, told by their look.
     void showFreshness();
@@ -147,7 +153,9 @@ private:
     // The last text shown ended in CR; an LF arriving next completes that line break.
     bool m_consoleAfterCr = false;
     // Received and decoded, not yet in the view.
-    QString m_consolePending;
+    ConsoleBacklog m_consolePending;
+    // One showing of it at a time is on its way.
+    bool m_consoleShowScheduled = false;
 
     WholeTextFitter *m_wholeText = nullptr;
     // Since the last good poll reply, and when it came (invalid/null: never).

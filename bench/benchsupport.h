@@ -1,70 +1,54 @@
 #ifndef METERCONFIG_BENCHSUPPORT_H
 #define METERCONFIG_BENCHSUPPORT_H
 
-// Shared by the benchmark programs: the window against the virtual
-// instrument, and a bare Modbus client with the window's line settings as
-// the yardstick.
-
-#include "e2erig.h"
+// Shared by the parts of meterbench: figures, the paced line to a virtual
+// instrument in its own process, and the one table everything is printed in.
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QModbusRtuSerialMaster>
-#include <QTextStream>
+#include <QProcess>
+#include <QSet>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
 
-#include <algorithm>
-#include <functional>
+#include <time.h>
+
+class QTextStream;
 
 namespace Bench {
 
-inline double median(QVector<double> samples)
-{
-    if (samples.isEmpty())
-        return 0.0;
-    std::sort(samples.begin(), samples.end());
-    const int mid = samples.size() / 2;
-    return samples.size() % 2 ? samples.at(mid) : (samples.at(mid - 1) + samples.at(mid)) / 2.0;
-}
+double median(QVector<double> samples);
+// A clock of clock_gettime, in milliseconds.
+double clockMs(clockid_t clock);
+// CPU time of this process so far, all threads.
+double cpuMs();
+// Another program of this build: the benchmark's helpers lie beside it.
+QString programPath(const QString &name);
 
-// A run that hit its limit is counted, not timed.
-inline void keep(QVector<double> &samples, double ms, int &failures)
+// How long the run is: the short one only shows that everything works.
+struct Plan
 {
-    if (ms < 0)
-        ++failures;
-    else
-        samples << ms;
-}
+    bool brief = false;
+    int blocks = 5;
+    int pollRuns = 30;
+    int tableRuns = 8;
+    int consoleSeconds = 240;
+    int idleSeconds = 60;
+    int startupRuns = 15;
+    QStringList commands; // "LABEL=FLOOR_BYTES=COMMAND LINE", see meterbench.cpp
+    QStringList only; // the parts to run; all when empty
+};
 
-// Runs the event loop until done() is called or a generous limit passes;
-// returns the milliseconds from start() to done(), or -1 on the limit.
+// Runs the event loop until done() or a generous limit; wait() gives the
+// milliseconds from start() to done(), or -1 on the limit.
 class Stopwatch
 {
 public:
-    Stopwatch()
-    {
-        m_limit.setSingleShot(true);
-        QObject::connect(&m_limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
-    }
-    void start()
-    {
-        m_finished = -1;
-        m_clock.start();
-    }
-    void done()
-    {
-        if (m_finished < 0)
-            m_finished = m_clock.nsecsElapsed();
-        m_loop.quit();
-    }
-    double wait(int limitMs = 5000)
-    {
-        if (m_finished < 0) {
-            m_limit.start(limitMs);
-            m_loop.exec();
-            m_limit.stop();
-        }
-        return m_finished < 0 ? -1.0 : m_finished / 1e6;
-    }
+    Stopwatch();
+    void start();
+    void done();
+    double wait(int limitMs = 10000);
 
 private:
     QElapsedTimer m_clock;
@@ -73,50 +57,118 @@ private:
     qint64 m_finished = -1;
 };
 
-// The window connected to the instrument, its own poll stopped so that the
-// only traffic is what the benchmark sends.
-inline bool connectWindow(E2ERig &rig)
+// Done once every widget it was given has changed and those on screen have
+// then been painted: what the operator sees, not what the window has merely
+// decided to show.
+class ShownWatch : public QObject
 {
-    return rig.connectQuietly();
-}
+public:
+    explicit ShownWatch(Stopwatch &watch)
+        : m_watch(watch)
+    { }
+    void expect(const QList<QWidget *> &widgets);
+    void changed(QWidget *widget);
+    bool eventFilter(QObject *object, QEvent *event) override;
 
-inline void disconnectWindow(E2ERig &rig)
-{
-    QTest::mouseClick(rig.find<QPushButton>("pushButton_2"), Qt::LeftButton);
-    rig.settle(50);
-}
+private:
+    void check();
 
-// Every connection setting of the window's client, for the bare one.
-inline void copySettings(QModbusRtuSerialMaster &bare, const QModbusRtuSerialMaster *like)
-{
-    const QModbusDevice::ConnectionParameter parameters[] = {
-        QModbusDevice::SerialPortNameParameter, QModbusDevice::SerialParityParameter,
-        QModbusDevice::SerialBaudRateParameter, QModbusDevice::SerialDataBitsParameter,
-        QModbusDevice::SerialStopBitsParameter,
-    };
-    for (auto parameter : parameters)
-        bare.setConnectionParameter(parameter, like->connectionParameter(parameter));
-    bare.setTimeout(like->timeout());
-    bare.setNumberOfRetries(like->numberOfRetries());
-    bare.setInterFrameDelay(like->interFrameDelay());
-}
+    Stopwatch &m_watch;
+    QList<QWidget *> m_widgets;
+    QSet<QObject *> m_onScreen;
+    QSet<QObject *> m_changed;
+    QSet<QObject *> m_painted;
+    bool m_done = false;
+};
 
-inline void report(const QString &what, const QVector<double> &window, const QVector<double> &bare,
-                   double goal)
+// The virtual instrument in a process of its own, behind a relay that holds
+// every byte for its time on a real line.
+class Line
 {
-    QTextStream out(stdout);
-    const double w = median(window);
-    const double b = median(bare);
-    const double ratio = b > 0 ? w / b : 0.0;
-    out << what << "\n";
-    out << QStringLiteral("  window: median %1 ms over %2 runs\n").arg(w, 0, 'f', 3).arg(window.size());
-    out << QStringLiteral("  bare client: median %1 ms over %2 runs\n").arg(b, 0, 'f', 3).arg(bare.size());
-    out << QStringLiteral("  ratio %1 (goal %2 or less): %3\n")
-               .arg(ratio, 0, 'f', 3)
-               .arg(goal, 0, 'f', 2)
-               .arg(ratio <= goal ? QStringLiteral("met") : QStringLiteral("NOT met"));
-    out.flush();
-}
+public:
+    Line(int baud, char parity, int stopBits);
+    ~Line();
+    bool start(const QStringList &instrumentArguments, QString *error);
+    QString port() const { return m_port; }
+    int baud() const { return m_baud; }
+    char parity() const { return m_parity; }
+    int stopBits() const { return m_stopBits; }
+    QString name() const;
+    // The time the line needs to carry this many bytes, gaps left out.
+    double wireMs(int bytes) const { return 1000.0 * bytes * m_bitsPerByte / m_baud; }
+
+private:
+    int m_baud;
+    char m_parity;
+    int m_stopBits;
+    int m_bitsPerByte;
+    QString m_port;
+    QProcess m_instrument;
+    QProcess m_relay;
+};
+
+struct Samples
+{
+    QVector<double> ms;
+    QVector<double> cpuMsPerRun;
+    int failures = 0;
+    void add(double value)
+    {
+        if (value < 0)
+            ++failures;
+        else
+            ms << value;
+    }
+};
+
+// One line of the table. Latency rows fill the reference columns; the others
+// leave them empty and give a goal instead.
+struct Row
+{
+    QString what;
+    QString window;
+    QString bareQt;
+    QString libmodbus;
+    QString floor;
+    QString goal;
+    QString verdict;
+};
+
+class Table
+{
+public:
+    void add(const Row &row) { m_rows << row; }
+    // A latency row: the window against each yardstick, with the ratios.
+    void addLatency(const QString &what, const Samples &window, const Samples *bareQt,
+                    const Samples *libmodbus, double floorMs);
+    void addNote(const QString &note) { m_notes << note; }
+    void print(QTextStream &out) const;
+
+private:
+    QVector<Row> m_rows;
+    QStringList m_notes;
+};
+
+QString figure(double value, int decimals = 1);
+QString verdict(bool met);
+
+// The parts run from main; each adds its rows.
+void runLink(const Plan &plan, Table &table);
+void runCommands(const Plan &plan, Table &table);
+void runConsoleRows(const Plan &plan, Table &table);
+void runIdleRow(const Plan &plan, Table &table);
+void runStartupRows(const Plan &plan, Table &table);
+
+// What the child processes do: each prints key=value lines for the driver.
+int consoleChild(int argc, char **argv);
+int idleChild(int argc, char **argv);
+int startupChild(int argc, char **argv, qint64 mainEntryNs);
+
+// Runs this program again as a child with the arguments; its key=value lines.
+QHash<QString, QString> runChild(const QStringList &arguments, int timeoutMs,
+                                 const QProcessEnvironment &environment
+                                 = QProcessEnvironment::systemEnvironment());
+qint64 monotonicNs();
 
 } // namespace Bench
 

@@ -1,17 +1,20 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "consolebacklog.h"
 #include "consoletextdecoder.h"
 #include "registercodec.h"
 #include "replies.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QModbusDataUnit>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -23,12 +26,16 @@ const char StartCaption[] = "开始调试";
 const char StopCaption[] = "停止调试";
 
 // An instrument left printing for hours would otherwise grow the view without
-// end, and every insertion gets slower as the document grows. Like a
-// terminal's scrollback, the oldest text goes once the view holds this many
-// characters (several minutes of a line running flat out at 115200 baud).
-constexpr int ScrollbackChars = 2000000;
-// The oldest text goes in steps rather than with every insertion.
+// end, and every insertion gets slower as the document grows. The oldest text
+// goes once the view holds more than its scrollback, in steps rather than with
+// every insertion.
+constexpr int ScrollbackChars = ConsoleBacklog::ScrollbackChars;
 constexpr int ScrollbackTrimChars = ScrollbackChars / 10;
+// Every line costs memory of its own and is moved when the top is cut off, so
+// short lines (a line full of noise, mostly line breaks) are bounded by count:
+// about as many as lines of a hundred characters fill the scrollback with.
+constexpr int ScrollbackBlocks = 20000;
+constexpr int ScrollbackTrimBlocks = ScrollbackBlocks / 10;
 // A text block is laid out again in full on every insertion into it. Output
 // that never breaks its line is therefore continued in a new block here,
 // which the view shows as one more wrapped row.
@@ -37,6 +44,17 @@ constexpr int LongestBlockChars = 1024;
 // view out and painting it that often would cost more than the eye can use.
 // What arrives within this interval is shown at once.
 constexpr int ShowIntervalMs = 100;
+// A line that delivers faster than the view takes text in must not freeze the
+// window: text goes in in pieces, and once this much time is spent in one turn
+// of the event loop the rest waits for the next turn.
+constexpr int InsertBudgetMs = 10;
+constexpr int InsertPieceChars = 8192;
+
+bool isConsoleViewOverfull(const QTextDocument *document)
+{
+    return document->characterCount() > ScrollbackChars + ScrollbackTrimChars
+        || document->blockCount() > ScrollbackBlocks + ScrollbackTrimBlocks;
+}
 
 bool isConsoleCaption(const QString &caption, const char *expected)
 {
@@ -137,28 +155,59 @@ void Widget::readDate()
     const QByteArray bytes = m_serialPort->readAll();
     if (bytes.isEmpty() || !m_consoleDecoder)
         return;
-    const bool scheduled = !m_consolePending.isEmpty();
-    m_consolePending += m_consoleDecoder->decode(bytes);
-    if (!scheduled && !m_consolePending.isEmpty())
+    m_consolePending.append(m_consoleDecoder->decode(bytes));
+    if (!m_consoleShowScheduled && !m_consolePending.isEmpty()) {
+        m_consoleShowScheduled = true;
         QTimer::singleShot(ShowIntervalMs, this, &Widget::showConsolePending);
+    }
 }
 
 void Widget::showConsolePending()
 {
-    const QString text = m_consolePending;
-    m_consolePending.clear();
-    if (text.isEmpty())
+    m_consoleShowScheduled = false;
+    QTextDocument *document = ui->textBrowser->document();
+    const bool overfull = isConsoleViewOverfull(document);
+    if (m_consolePending.isEmpty() && !overfull)
         return;
 
     // The view's own cursor is the operator's: a click or a selection there
     // must not decide where the instrument's output goes.
-    QTextDocument *document = ui->textBrowser->document();
     QScrollBar *scrollBar = ui->textBrowser->verticalScrollBar();
     const bool following = scrollBar->value() == scrollBar->maximum();
 
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
+    if (overfull) {
+        // Cutting the top off has every line below moved up: a turn's work
+        // of its own.
+        trimConsoleView();
+    } else {
+        QElapsedTimer spent;
+        spent.start();
+        QTextCursor cursor(document);
+        cursor.movePosition(QTextCursor::End);
+        while (!m_consolePending.isEmpty() && spent.elapsed() < InsertBudgetMs
+               && !isConsoleViewOverfull(document)) {
+            const ConsoleBacklog::Piece piece = m_consolePending.take(InsertPieceChars);
+            cursor.beginEditBlock();
+            if (piece.droppedBefore > 0)
+                insertConsoleGap(cursor, piece.droppedBefore);
+            insertConsoleText(cursor, piece.text);
+            cursor.endEditBlock();
+        }
+    }
+
+    if (following)
+        scrollBar->setValue(scrollBar->maximum());
+    // The rest follows as soon as the window has seen to everything else.
+    if (!m_consolePending.isEmpty() || isConsoleViewOverfull(document)) {
+        m_consoleShowScheduled = true;
+        QTimer::singleShot(0, this, &Widget::showConsolePending);
+    }
+}
+
+void Widget::insertConsoleText(QTextCursor &cursor, const QString &text)
+{
+    if (text.isEmpty())
+        return;
     int column = cursor.block().length() - 1;
     int from = 0;
     // A CR LF pair split across two reads is still one line break.
@@ -187,23 +236,37 @@ void Widget::showConsolePending()
         column = 0;
     }
     m_consoleAfterCr = text.endsWith(QLatin1Char('\r'));
+}
 
-    cursor.endEditBlock();
+void Widget::insertConsoleGap(QTextCursor &cursor, qint64 droppedChars)
+{
+    // A line of its own, set apart, so that nobody reads the text on either
+    // side of it as one.
+    if (cursor.block().length() > 1)
+        cursor.insertBlock();
+    QTextCharFormat marked;
+    marked.setForeground(Qt::gray);
+    marked.setFontItalic(true);
+    cursor.insertText(QStringLiteral("[… 已丢弃 %1 个字符 …]").arg(droppedChars), marked);
+    cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    m_consoleAfterCr = false;
+}
 
+void Widget::trimConsoleView()
+{
     // A separate edit: within one edit block with the insertion at the end
     // the change would span the whole view and have all of it laid out again.
-    if (document->characterCount() > ScrollbackChars + ScrollbackTrimChars) {
-        // Whole blocks only, so that no line is left with its start cut off.
-        const QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
-        if (keep.isValid() && keep.position() > 0) {
-            QTextCursor top(document);
-            top.setPosition(keep.position(), QTextCursor::KeepAnchor);
-            top.removeSelectedText();
-        }
+    // Whole blocks only, so that no line is left with its start cut off.
+    QTextDocument *document = ui->textBrowser->document();
+    QTextBlock keep = document->findBlock(document->characterCount() - ScrollbackChars);
+    const QTextBlock keepByCount = document->findBlockByNumber(document->blockCount() - ScrollbackBlocks);
+    if (keepByCount.isValid() && keepByCount.position() > keep.position())
+        keep = keepByCount;
+    if (keep.isValid() && keep.position() > 0) {
+        QTextCursor top(document);
+        top.setPosition(keep.position(), QTextCursor::KeepAnchor);
+        top.removeSelectedText();
     }
-
-    if (following)
-        scrollBar->setValue(scrollBar->maximum());
 }
 
 void Widget::on_sendBt_clicked()

@@ -37,15 +37,6 @@ int stopBitsFromText(const QString &text)
     return text.startsWith(QLatin1Char('2')) ? QSerialPort::TwoStop : QSerialPort::OneStop;
 }
 
-QStringList systemPortNames()
-{
-    QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names.append(info.portName());
-    return names;
-}
-
 } // namespace
 
 bool Widget::isConnected() const
@@ -132,9 +123,13 @@ void Widget::onStateChanged(int state)
 
 void Widget::refreshPortList()
 {
+    refreshPortList(m_portNames ? m_portNames() : systemPortNames());
+}
+
+void Widget::refreshPortList(const QStringList &names)
+{
     ui->serialPortCombo->clear();
     QStringList listed;
-    const QStringList names = m_portNames ? m_portNames() : systemPortNames();
     for (const QString &name : names) {
         const int at = PortList::insertionIndex(listed, name);
         listed.insert(at, name);
@@ -182,7 +177,12 @@ void Widget::startPortWatch()
     auto *watcher = new PortWatcher(this);
     connect(watcher, &PortWatcher::portArrived, this, &Widget::onPortArrived);
     connect(watcher, &PortWatcher::portRemoved, this, &Widget::onPortRemoved);
-    watcher->start();
+    // What the list shows was scanned a moment ago; scanning again here
+    // would only delay the window's first paint.
+    QStringList listed;
+    for (int i = 0; i < ui->serialPortCombo->count(); ++i)
+        listed << ui->serialPortCombo->itemText(i);
+    watcher->start(listed);
 #endif
 }
 

@@ -2,6 +2,7 @@
 #include "portsnapshot.h"
 
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -13,8 +14,12 @@
 namespace {
 
 constexpr int PollIntervalMs = 1000;
+// A new adapter adds several nodes to the folder within a few milliseconds.
+constexpr int SettleMs = 100;
 
-QStringList availablePortNames()
+} // namespace
+
+QStringList systemPortNames()
 {
     QStringList names;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
@@ -23,31 +28,56 @@ QStringList availablePortNames()
     return names;
 }
 
-} // namespace
+#ifdef METERCONFIG_HAVE_UDEV
+// Everything udev hands out, released in one place and in the order it needs.
+struct PortWatcher::UdevMonitor
+{
+    ~UdevMonitor()
+    {
+        // The notifier watches the monitor's socket and must go first.
+        delete notifier;
+        if (monitor)
+            udev_monitor_unref(monitor);
+        if (context)
+            udev_unref(context);
+    }
+    struct udev *context = nullptr;
+    struct udev_monitor *monitor = nullptr;
+    QSocketNotifier *notifier = nullptr;
+};
+#else
+struct PortWatcher::UdevMonitor
+{
+};
+#endif
 
 PortWatcher::PortWatcher(QObject *parent)
-    : QObject(parent)
+    : PortWatcher(QStringLiteral("/dev"), systemPortNames, true, parent)
 { }
 
-PortWatcher::~PortWatcher()
-{
-#ifdef METERCONFIG_HAVE_UDEV
-    // The notifier watches the monitor's socket and must go first.
-    delete m_notifier;
-    m_notifier = nullptr;
-    if (m_monitor)
-        udev_monitor_unref(m_monitor);
-    if (m_udev)
-        udev_unref(m_udev);
-#endif
-}
+PortWatcher::PortWatcher(const QString &deviceFolder, PortLister lister, QObject *parent)
+    : PortWatcher(deviceFolder, std::move(lister), false, parent)
+{ }
 
-void PortWatcher::start()
+PortWatcher::PortWatcher(const QString &deviceFolder, PortLister lister, bool useUdev, QObject *parent)
+    : QObject(parent)
+    , m_useUdev(useUdev)
+    , m_deviceFolder(deviceFolder)
+    , m_lister(std::move(lister))
+{ }
+
+PortWatcher::~PortWatcher() = default;
+
+void PortWatcher::start(const QStringList &listed)
 {
-    if (m_started)
+    if (m_mode != Mode::Stopped)
         return;
-    m_started = true;
-    if (!startMonitor())
+    m_knownPorts = listed;
+    if (m_useUdev && startMonitor())
+        m_mode = Mode::Udev;
+    else if (startFolderWatch())
+        m_mode = Mode::Folder;
+    else
         startPolling();
 }
 
@@ -55,26 +85,21 @@ bool PortWatcher::startMonitor()
 {
 #ifdef METERCONFIG_HAVE_UDEV
     // Without a running udev daemon a monitor can still be created, but it
-    // never hears of a device; polling is the only thing that works then.
+    // never hears of a device.
     if (!QFileInfo::exists(QStringLiteral("/run/udev/control")))
         return false;
 
-    m_udev = udev_new();
-    if (m_udev)
-        m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
-    if (!m_monitor || udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "tty", nullptr) < 0
-        || udev_monitor_enable_receiving(m_monitor) < 0 || udev_monitor_get_fd(m_monitor) < 0) {
-        if (m_monitor)
-            udev_monitor_unref(m_monitor);
-        if (m_udev)
-            udev_unref(m_udev);
-        m_monitor = nullptr;
-        m_udev = nullptr;
+    auto udev = std::make_unique<UdevMonitor>();
+    udev->context = udev_new();
+    if (udev->context)
+        udev->monitor = udev_monitor_new_from_netlink(udev->context, "udev");
+    if (!udev->monitor || udev_monitor_filter_add_match_subsystem_devtype(udev->monitor, "tty", nullptr) < 0
+        || udev_monitor_enable_receiving(udev->monitor) < 0 || udev_monitor_get_fd(udev->monitor) < 0)
         return false;
-    }
 
-    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &PortWatcher::readMonitor);
+    udev->notifier = new QSocketNotifier(udev_monitor_get_fd(udev->monitor), QSocketNotifier::Read, this);
+    connect(udev->notifier, &QSocketNotifier::activated, this, &PortWatcher::readMonitor);
+    m_udev = std::move(udev);
     return true;
 #else
     return false;
@@ -85,7 +110,7 @@ void PortWatcher::readMonitor()
 {
 #ifdef METERCONFIG_HAVE_UDEV
     // The socket is non-blocking: take everything queued, then wait again.
-    while (udev_device *device = udev_monitor_receive_device(m_monitor)) {
+    while (udev_device *device = udev_monitor_receive_device(m_udev->monitor)) {
         const QString action = QString::fromLatin1(udev_device_get_action(device));
         if (action == QLatin1String("add")) {
             emit portArrived();
@@ -100,18 +125,36 @@ void PortWatcher::readMonitor()
 #endif
 }
 
+bool PortWatcher::startFolderWatch()
+{
+    // The kernel creates and removes the device nodes itself, udev or not.
+    auto *watcher = new QFileSystemWatcher(this);
+    if (!watcher->addPath(m_deviceFolder)) {
+        delete watcher;
+        return false;
+    }
+    m_folderWatcher = watcher;
+    m_settleTimer = new QTimer(this);
+    m_settleTimer->setSingleShot(true);
+    m_settleTimer->setInterval(SettleMs);
+    connect(m_settleTimer, &QTimer::timeout, this, &PortWatcher::comparePorts);
+    connect(m_folderWatcher, &QFileSystemWatcher::directoryChanged, m_settleTimer,
+            QOverload<>::of(&QTimer::start));
+    return true;
+}
+
 void PortWatcher::startPolling()
 {
-    m_knownPorts = availablePortNames();
+    m_mode = Mode::Polling;
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(PollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &PortWatcher::pollPorts);
+    connect(m_pollTimer, &QTimer::timeout, this, &PortWatcher::comparePorts);
     m_pollTimer->start();
 }
 
-void PortWatcher::pollPorts()
+void PortWatcher::comparePorts()
 {
-    const QStringList current = availablePortNames();
+    const QStringList current = m_lister();
     const PortSnapshot::Difference difference = PortSnapshot::diff(m_knownPorts, current);
     m_knownPorts = current;
     // Removals first, so that a connection on a vanished port is closed
