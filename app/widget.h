@@ -4,15 +4,20 @@
 // Where the slots of Widget live, and the pure units they call:
 //
 //   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
+//                          (WholeTextFitter keeps every number whole)
 //   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
-//                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher
-//   link/poll.cpp          timeOut1S, readReady (RegisterCodec)
+//                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher,
+//                          showOpenFailure (openFailureReason)
+//   link/poll.cpp          timeOut1S, readReady (RegisterCodec), showFreshness (Freshness)
 //   link/writepath.cpp     write_slot, and every request through the ExchangeQueue
-//   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec)
+//   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec,
+//                          WriteChecks)
 //   params/channeltables.cpp on_readChBt_clicked, on_writeChBt_clicked, on_copyChBt_clicked,
-//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec)
-//   console/console.cpp    on_debugBt_clicked, debug_start, readDate (ConsoleTextDecoder),
-//                          on_sendBt_clicked, on_clearBt_clicked, on_pushButton_4_clicked
+//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec,
+//                          WriteChecks)
+//   console/console.cpp    on_debugBt_clicked, debug_start, readDate (ConsoleTextDecoder,
+//                          ConsoleBacklog), on_sendBt_clicked, on_clearBt_clicked,
+//                          on_pushButton_4_clicked
 //   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
 
 #include "consolebacklog.h"
