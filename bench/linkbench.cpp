@@ -422,10 +422,10 @@ void runCommands(const Plan &plan, Table &table)
         table.addNote(QStringLiteral("commands: %1").arg(error));
         return;
     }
-    for (const QString &spec : plan.commands) {
-        const QString label = spec.section(QLatin1Char('='), 0, 0);
-        const int floorBytes = spec.section(QLatin1Char('='), 1, 1).toInt();
-        QString commandLine = spec.section(QLatin1Char('='), 2);
+    for (const QString &entry : plan.commands) {
+        const QString label = entry.section(QLatin1Char('='), 0, 0);
+        const int floorBytes = entry.section(QLatin1Char('='), 1, 1).toInt();
+        QString commandLine = entry.section(QLatin1Char('='), 2);
         commandLine.replace(QLatin1String("{port}"), line.port())
             .replace(QLatin1String("{baud}"), QString::number(line.baud()))
             .replace(QLatin1String("{parity}"), QString(QLatin1Char(line.parity())))
