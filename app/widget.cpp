@@ -12,7 +12,6 @@
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 #include <future>

@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
