@@ -8,6 +8,44 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <QMetaObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <windows.h>
+
+namespace {
+
+// The console's handler is called on a thread of the system's own and takes
+// no argument, so the object it reaches has to be kept where it finds it.
+QMutex handlerLock;
+Interruption *handlerTarget = nullptr;
+
+// Set once the command has printed what it has. After a close, log-off or
+// shut-down event the system ends the process as soon as the handler returns
+// (or after five seconds), so the handler waits for this first.
+HANDLE woundUp()
+{
+    static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
+
+BOOL WINAPI onConsoleControl(DWORD type)
+{
+    {
+        QMutexLocker locker(&handlerLock);
+        if (!handlerTarget)
+            return FALSE;
+        QMetaObject::invokeMethod(handlerTarget, "request", Qt::QueuedConnection);
+    }
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(woundUp(), 4500);
+    return TRUE;
+}
+
+} // namespace
+#endif
+
 Interruption::Interruption(QObject *parent)
     : QObject(parent)
 {
@@ -25,9 +63,13 @@ Interruption::Interruption(QObject *parent)
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         signalfd_siginfo info;
         while (::read(m_fd, &info, sizeof(info)) > 0) { }
-        m_requested = true;
-        emit requested();
+        request();
     });
+#elif defined(Q_OS_WIN)
+    woundUp();
+    QMutexLocker locker(&handlerLock);
+    handlerTarget = this;
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #endif
 }
 
@@ -36,5 +78,19 @@ Interruption::~Interruption()
 #ifdef Q_OS_LINUX
     if (m_fd >= 0)
         ::close(m_fd);
+#elif defined(Q_OS_WIN)
+    {
+        QMutexLocker locker(&handlerLock);
+        handlerTarget = nullptr;
+    }
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    if (m_requested)
+        SetEvent(woundUp());
 #endif
+}
+
+void Interruption::request()
+{
+    m_requested = true;
+    emit requested();
 }

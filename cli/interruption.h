@@ -5,10 +5,11 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM as a Qt signal, for the commands that run until they
-// are stopped: the event loop closes the port and prints what it has. Must
-// be made before any thread starts; other commands keep the default
-// behaviour (the process ends).
+// SIGINT and SIGTERM, or on Windows Ctrl-C, Ctrl-Break and the console
+// closing, as a Qt signal, for the commands that run until they are stopped:
+// the event loop closes the port and prints what it has. Must be made before
+// any thread starts; other commands keep the default behaviour (the process
+// ends). One at a time.
 class Interruption : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,8 @@ signals:
     void requested();
 
 private:
+    Q_INVOKABLE void request();
+
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
     bool m_requested = false;

@@ -34,8 +34,11 @@ public:
 private:
     Q_DISABLE_COPY(ConsoleTextDecoder)
 
+    QString decodeGb18030(const QByteArray &bytes);
+
     const QTextCodec *m_codec;
     std::unique_ptr<QTextDecoder> m_decoder;
+    QByteArray m_held; // the start of a GB18030 sequence still incomplete
 };
 
 #endif // METERCONFIG_CONSOLETEXTDECODER_H

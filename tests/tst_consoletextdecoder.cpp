@@ -3,6 +3,10 @@
 #include <QTextCodec>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 class TestConsoleTextDecoder : public QObject
 {
     Q_OBJECT
@@ -13,6 +17,9 @@ private slots:
     void invalidBytesKeepFollowingText_data();
     void invalidBytesKeepFollowingText();
     void resetDropsPartialCharacter();
+#ifdef Q_OS_WIN
+    void localEncodingIsTheSystems();
+#endif
 };
 
 void TestConsoleTextDecoder::decode_data()
@@ -42,6 +49,13 @@ void TestConsoleTextDecoder::decode_data()
     QTest::newRow("gb18030 four bytes split")
         << QByteArray("GB18030") << QList<QByteArray> { "\x94\x39", "\xFC", "\x36!" }
         << QStringList { "", "", QString::fromUcs4(U"\U0001F600") + QLatin1Char('!') };
+    QTest::newRow("gb18030 first and last beyond U+FFFF")
+        << QByteArray("GB18030") << QList<QByteArray> { "\x90\x30\x81\x30\xE3\x32\x9A\x35" }
+        << QStringList { QString::fromUcs4(U"\U00010000\U0010FFFF") };
+    // 81 90 is U+4EB9; read from its second byte, 90 30 81 30 would be U+10000.
+    QTest::newRow("gb18030 trail byte is no lead")
+        << QByteArray("GB18030") << QList<QByteArray> { "\x81\x90\x30\x81", "\x30\x81\x30" }
+        << QStringList { QString(QChar(0x4EB9)) + QLatin1Char('0'), QString(QChar(0x80)) };
     QTest::newRow("NUL inside chunk")
         << QByteArray("UTF-8") << QList<QByteArray> { QByteArray("AB\0CD", 5) } << QStringList { "ABCD" };
     QTest::newRow("NULs only") << QByteArray("UTF-8") << QList<QByteArray> { QByteArray(3, '\0') }
@@ -94,6 +108,10 @@ void TestConsoleTextDecoder::invalidBytesKeepFollowingText_data()
     QTest::newRow("gbk stray byte") << QByteArray("GBK")
                                     << QList<QByteArray> { "\xFF"
                                                            "AB" };
+    QTest::newRow("gb18030 beyond U+10FFFF") << QByteArray("GB18030")
+                                             << QList<QByteArray> { "\xE3\x32",
+                                                                    "\x9A\x36"
+                                                                    "AB" };
 }
 
 void TestConsoleTextDecoder::invalidBytesKeepFollowingText()
@@ -119,6 +137,19 @@ void TestConsoleTextDecoder::resetDropsPartialCharacter()
     decoder.reset();
     QCOMPARE(decoder.decode("A"), QStringLiteral("A"));
 }
+
+#ifdef Q_OS_WIN
+// A Chinese Windows' own 8-bit encoding is code page 936, which Qt leaves to
+// the system; a character split between chunks must still come out whole.
+void TestConsoleTextDecoder::localEncodingIsTheSystems()
+{
+    if (GetACP() != 936)
+        QSKIP("the system's code page is not 936: run with a Chinese locale");
+    ConsoleTextDecoder decoder;
+    const QString first = decoder.decode("A\xB5");
+    QCOMPARE(first + decoder.decode("\xF7\xCA\xD4"), QStringLiteral("A调试"));
+}
+#endif
 
 QTEST_APPLESS_MAIN(TestConsoleTextDecoder)
 #include "tst_consoletextdecoder.moc"
