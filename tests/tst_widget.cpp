@@ -10,6 +10,17 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <cstddef>
+#include <cwchar>
+#include <functional>
+#include <vector>
+#endif
+
 namespace {
 
 struct Enabled
@@ -31,6 +42,19 @@ public:
     static const QVector<QLineEdit *> &lows(const Widget &w) { return w.m_pslEdits; }
     static const QVector<QLineEdit *> &highs(const Widget &w) { return w.m_pshEdits; }
     static const QVector<QComboBox *> &sensors(const Widget &w) { return w.m_snCombos; }
+#ifdef Q_OS_WIN
+    static void listPorts(Widget &w, const QStringList &names)
+    {
+        w.m_portNames = [names] {
+            return names;
+        };
+    }
+    static void deliver(Widget &w, MSG &message)
+    {
+        long result = 0;
+        w.nativeEvent("windows_generic_MSG", &message, &result);
+    }
+#endif
 };
 
 class TestWidget : public QObject
@@ -46,6 +70,10 @@ private slots:
     void channelTables_data();
     void channelTables();
     void comboKeepsFirstArrivalCurrent();
+#ifdef Q_OS_WIN
+    void deviceChange_data();
+    void deviceChange();
+#endif
 
 private:
     void checkEnabled(const Enabled &expected);
@@ -174,6 +202,70 @@ void TestWidget::comboKeepsFirstArrivalCurrent()
     QCOMPARE(combo.currentText(), QStringLiteral("COM3"));
     QCOMPARE(combo.currentIndex(), PortList::order({ "COM3", "COM10", "COM1" }).current);
 }
+
+#ifdef Q_OS_WIN
+void TestWidget::deviceChange_data()
+{
+    QTest::addColumn<quintptr>("event");
+    QTest::addColumn<int>("deviceType");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<int>("idleEntries");
+
+    QTest::newRow("COM10 arrives") << quintptr(DBT_DEVICEARRIVAL) << int(DBT_DEVTYP_PORT) << "COM10"
+                                   << QStringList { "COM3", "COM1", "COM10" }
+                                   << QStringList { "COM1", "COM10", "COM3" } << 0;
+    QTest::newRow("the chosen port goes") << quintptr(DBT_DEVICEREMOVECOMPLETE) << int(DBT_DEVTYP_PORT)
+                                          << "COM3" << QStringList { "COM1" } << QStringList { "COM1" } << 1;
+    QTest::newRow("another port goes") << quintptr(DBT_DEVICEREMOVECOMPLETE) << int(DBT_DEVTYP_PORT) << "COM1"
+                                       << QStringList { "COM3" } << QStringList { "COM3" } << 0;
+    QTest::newRow("a volume arrives")
+        << quintptr(DBT_DEVICEARRIVAL) << int(DBT_DEVTYP_VOLUME) << "COM10" << QStringList { "COM3", "COM10" }
+        << QStringList { "COM1", "COM3" } << 0;
+}
+
+// The structures and the message as the system hands them to the window.
+void TestWidget::deviceChange()
+{
+    QFETCH(quintptr, event);
+    QFETCH(int, deviceType);
+    QFETCH(QString, name);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, listed);
+    QFETCH(int, idleEntries);
+
+    const auto deliver = [this](quintptr wParam, DWORD type, const QString &portName) {
+        const std::wstring wide = portName.toStdWString();
+        const size_t size = offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + (wide.size() + 1) * sizeof(wchar_t);
+        std::vector<char> bytes(size + sizeof(DEV_BROADCAST_VOLUME));
+        auto *port = reinterpret_cast<DEV_BROADCAST_PORT_W *>(bytes.data());
+        port->dbcp_size = DWORD(size);
+        port->dbcp_devicetype = type;
+        std::wcscpy(port->dbcp_name, wide.c_str());
+        MSG message {};
+        message.message = WM_DEVICECHANGE;
+        message.wParam = wParam;
+        message.lParam = reinterpret_cast<LPARAM>(port);
+        TestAccess::deliver(*m_window, message);
+    };
+    auto *combo = m_window->findChild<QComboBox *>("serialPortCombo");
+    TestAccess::listPorts(*m_window, { "COM3", "COM1" });
+    deliver(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT, "COM1");
+    combo->setCurrentText("COM3");
+    const int entriesBefore = DebugMessages::list.count(QStringLiteral("8"));
+
+    TestAccess::listPorts(*m_window, present);
+    deliver(event, DWORD(deviceType), name);
+    QStringList shown;
+    for (int i = 0; i < combo->count(); ++i)
+        shown << combo->itemText(i);
+    QCOMPARE(shown, listed);
+    QCOMPARE(DebugMessages::list.count(QStringLiteral("8")) - entriesBefore, idleEntries);
+    if (listed.contains(QStringLiteral("COM3")))
+        QCOMPARE(combo->currentText(), QStringLiteral("COM3"));
+}
+#endif
 
 QTEST_MAIN(TestWidget)
 #include "tst_widget.moc"
