@@ -70,8 +70,10 @@ void FormRoom::giveRoomFirst(QBoxLayout *row, QWidget *values)
             for (int j = 0; j < neighbours->count(); ++j) {
                 if (auto *box = qobject_cast<QBoxLayout *>(neighbours))
                     box->setStretch(j, 0);
-                if (QWidget *neighbour = neighbours->itemAt(j)->widget())
+                if (QWidget *neighbour = neighbours->itemAt(j)->widget()) {
                     setHorizontalPolicy(neighbour, QSizePolicy::Maximum);
+                    neighbour->setMaximumWidth(neighbour->minimumSizeHint().width());
+                }
             }
         }
     }

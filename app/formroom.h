@@ -22,8 +22,8 @@ void reserveNumberRoom(const QVector<QLineEdit *> &fields, const QString &widest
 // tooltip show it whole.
 void keepPortBoxWidth(QComboBox *box);
 
-// In row, values take the room left once their neighbours have the width
-// they prefer, and keep their own minimum when the row is short of room.
+// In row, values take all the room their neighbours do not need to show
+// their texts whole.
 void giveRoomFirst(QBoxLayout *row, QWidget *values);
 
 } // namespace FormRoom

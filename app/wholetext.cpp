@@ -59,7 +59,11 @@ void paintSign(QLineEdit *edit)
     painter.setPen(edit->palette().color(QPalette::Text));
     const Qt::Alignment across
         = QStyle::visualAlignment(edit->layoutDirection(), edit->alignment() & Qt::AlignHorizontal_Mask);
-    painter.drawText(room, int(across | Qt::AlignVCenter), WholeTextFitter::cannotFitSign());
+    // Whole characters only, as many as there is room for.
+    QString sign = WholeTextFitter::cannotFitSign();
+    const int mark = painter.fontMetrics().horizontalAdvance(sign.at(0));
+    sign.truncate(qMax(1, room.width() / qMax(1, mark)));
+    painter.drawText(room, int(across | Qt::AlignVCenter), sign);
 }
 
 } // namespace
