@@ -3,6 +3,7 @@
 
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
+#include "meterschema.h"
 #include "portwatcher.h"
 #include "wholetext.h"
 
@@ -80,7 +81,7 @@ Widget::Widget(QWidget *parent)
     m_pshEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psh%1"));
     m_snCombos = channelControls<QComboBox>(this, QString(), QStringLiteral("m_sn%1"));
 
-    ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
+    ui->baudRateCombo->setCurrentText(QString::number(MeterSchema::LineSettings().baudRate));
 
     m_wholeText = new WholeTextFitter(this);
     for (const QVector<QLineEdit *> *fields : { &m_valueEdits, &m_scEdits, &m_pslEdits, &m_pshEdits }) {
