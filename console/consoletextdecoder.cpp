@@ -51,8 +51,8 @@ char32_t gb18030Supplementary(const char *b)
 } // namespace
 
 ConsoleTextDecoder::ConsoleTextDecoder(const QTextCodec *codec)
-    : m_codec(codec ? codec : QTextCodec::codecForLocale())
-    , m_decoder(newDecoder(m_codec))
+    : m_gb18030((codec ? codec : QTextCodec::codecForLocale())->mibEnum() == Gb18030Mib)
+    , m_decoder(newDecoder(codec ? codec : QTextCodec::codecForLocale()))
 { }
 
 ConsoleTextDecoder::~ConsoleTextDecoder() = default;
@@ -69,7 +69,7 @@ QString ConsoleTextDecoder::decode(const QByteArray &chunk)
     // pending partial character as a replacement character.
     if (bytes.isEmpty())
         return QString();
-    if (m_codec->mibEnum() == Gb18030Mib)
+    if (m_gb18030)
         return decodeGb18030(m_held + bytes);
     return m_decoder->toUnicode(bytes);
 }
@@ -98,10 +98,4 @@ QString ConsoleTextDecoder::decodeGb18030(const QByteArray &bytes)
     flush(at);
     m_held = bytes.mid(at);
     return text;
-}
-
-void ConsoleTextDecoder::reset()
-{
-    m_decoder.reset(newDecoder(m_codec));
-    m_held.clear();
 }

@@ -28,15 +28,12 @@ public:
 
     QString decode(const QByteArray &chunk);
 
-    // Forgets a partly received character, for a console that is reopened.
-    void reset();
-
 private:
     Q_DISABLE_COPY(ConsoleTextDecoder)
 
     QString decodeGb18030(const QByteArray &bytes);
 
-    const QTextCodec *m_codec;
+    bool m_gb18030;
     std::unique_ptr<QTextDecoder> m_decoder;
     QByteArray m_held; // the start of a GB18030 sequence still incomplete
 };

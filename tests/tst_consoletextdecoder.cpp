@@ -16,7 +16,6 @@ private slots:
     void decode();
     void invalidBytesKeepFollowingText_data();
     void invalidBytesKeepFollowingText();
-    void resetDropsPartialCharacter();
 #ifdef Q_OS_WIN
     void localEncodingIsTheSystems();
 #endif
@@ -128,14 +127,6 @@ void TestConsoleTextDecoder::invalidBytesKeepFollowingText()
         shown += decoder.decode(chunk);
     QVERIFY2(shown.endsWith(QLatin1String("AB")), qPrintable(shown));
     QVERIFY2(shown.size() <= 3, qPrintable(shown));
-}
-
-void TestConsoleTextDecoder::resetDropsPartialCharacter()
-{
-    ConsoleTextDecoder decoder(QTextCodec::codecForName("UTF-8"));
-    QCOMPARE(decoder.decode("\xE8\xB0"), QString());
-    decoder.reset();
-    QCOMPARE(decoder.decode("A"), QStringLiteral("A"));
 }
 
 #ifdef Q_OS_WIN
