@@ -27,6 +27,7 @@ ValueHistory::Row &ValueHistory::push(qint64 time)
     slot.time = time;
     slot.good = false;
     slot.channelCount = 0;
+    slot.reason = 0;
     slot.words.fill(0);
     return slot;
 }
@@ -39,9 +40,15 @@ void ValueHistory::append(qint64 time, const QVector<quint16> &words, int channe
     std::copy_n(words.cbegin(), slot.channelCount, slot.words.begin());
 }
 
-void ValueHistory::appendFailure(qint64 time)
+void ValueHistory::appendFailure(qint64 time, const QString &reason)
 {
-    push(time);
+    int index = m_reasons.indexOf(reason);
+    if (index < 0 && m_reasons.size() <= 255) {
+        index = m_reasons.size();
+        m_reasons << reason;
+    }
+    // Past that many different texts, the new ones are not told.
+    push(time).reason = quint8(std::max(index, 0));
 }
 
 void ValueHistory::clear()

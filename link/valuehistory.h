@@ -1,6 +1,7 @@
 #ifndef METERCONFIG_VALUEHISTORY_H
 #define METERCONFIG_VALUEHISTORY_H
 
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -24,6 +25,7 @@ public:
         qint64 time; // ms since the epoch
         bool good; // false: the poll had no good reply, and no values
         quint8 channelCount; // the channels the instrument has; the rest are no values
+        quint8 reason; // of a failed poll, for reason()
         std::array<quint16, Channels> words;
     };
 
@@ -43,8 +45,8 @@ public:
     // A poll's reply; times that go back (the clock was set back) are taken
     // as the last one, so that the rows stay in order.
     void append(qint64 time, const QVector<quint16> &words, int channelCount);
-    // A poll without a good reply.
-    void appendFailure(qint64 time);
+    // A poll without a good reply, and why.
+    void appendFailure(qint64 time, const QString &reason = QString());
     void clear();
 
     int size() const { return m_count; }
@@ -52,6 +54,8 @@ public:
     int capacity() const { return int(m_rows.size()); }
     // Oldest first.
     const Row &row(int index) const { return m_rows[(m_first + index) % m_rows.size()]; }
+    // Why the poll of a failed row failed.
+    QString reason(const Row &row) const { return m_reasons.value(row.reason); }
     // The first row at or after time; size() if none.
     int lowerBound(qint64 time) const;
 
@@ -64,6 +68,8 @@ private:
     Row &push(qint64 time);
 
     std::vector<Row> m_rows;
+    // The few texts a failure gives, each kept once; the first is none.
+    QStringList m_reasons { QString() };
     int m_first = 0;
     int m_count = 0;
     qint64 m_maxStepMs;

@@ -1,0 +1,72 @@
+#ifndef METERCONFIG_TRENDWINDOW_H
+#define METERCONFIG_TRENDWINDOW_H
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QwtLegend;
+class QwtPlot;
+class QwtPlotCurve;
+class ValueHistory;
+class TrendZoomer;
+
+// The measured values over time, drawn from the history the main window
+// keeps: a curve per channel, zoom, pan, a cursor, and export of what is shown.
+class TrendWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // history outlives the window.
+    TrendWindow(const ValueHistory *history, QWidget *parent);
+
+    // Shows channel (0-based) as well as those shown already.
+    void showChannel(int channel);
+    // Every channel the instrument has, or none.
+    void showAllChannels(bool shown);
+    // The instrument's channel count; the channels above it are not drawn.
+    void setChannelCount(int count);
+    // A new poll is in the history.
+    void refresh();
+    // The file the polls are recorded to; empty: none.
+    void setRecordingFile(const QString &path);
+
+    QwtPlot *plot() const { return m_plot; }
+
+    // The time spans offered, in ms; 0 is all of the history.
+    static const QVector<qint64> &spans();
+
+private:
+    void buildControls();
+    void buildPlot();
+    // Draws from..to of the history into the curves, one stretch a pixel column.
+    void reload();
+    // Back to the chosen span, its right edge the newest poll.
+    void follow();
+    // After the operator zoomed or panned: follow while the newest poll is in view.
+    void takeOperatorView();
+    void applyValueRange();
+    void setCurveShown(QwtPlotCurve *curve, bool shown);
+    void exportImage();
+    void exportData();
+    void updateTitle();
+
+    const ValueHistory *m_history;
+    QwtPlot *m_plot = nullptr;
+    QwtLegend *m_legend = nullptr;
+    TrendZoomer *m_zoomer = nullptr;
+    QVector<QwtPlotCurve *> m_curves;
+    QComboBox *m_span = nullptr;
+    QCheckBox *m_fixedRange = nullptr;
+    QDoubleSpinBox *m_low = nullptr;
+    QDoubleSpinBox *m_high = nullptr;
+    int m_channelCount = 0;
+    bool m_following = true;
+    // The width of the view the operator zoomed to, 0 while it is the span's.
+    qint64 m_zoomedWidth = 0;
+    QString m_recordingFile;
+};
+
+#endif // METERCONFIG_TRENDWINDOW_H
