@@ -2,12 +2,10 @@
 
 #include "interruption.h"
 #include "registercodec.h"
+#include "valuerows.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -41,10 +39,7 @@ int MeterWatch::run(Interruption *interruption)
     }
     QTextStream &rows = m_file.isOpen() ? m_fileStream : m_out;
     if (m_options.format == Csv && (!m_file.isOpen() || m_file.size() == 0)) {
-        rows << "time";
-        for (int c = 1; c <= MeasuredValueCount; ++c)
-            rows << ",ch" << c;
-        rows << ",error\n";
+        rows << ValueRows::csvHeader(false) << '\n';
         rows.flush();
     }
     if (interruption) {
@@ -149,38 +144,16 @@ void MeterWatch::row(const QVector<quint16> &values, const QString &reason)
         return;
     ++m_rows;
     const QDateTime now = QDateTime::currentDateTime();
-    const QString time = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
-    QStringList cells;
-    for (int c = 0; c < MeasuredValueCount; ++c)
-        cells << (c < values.size() && c < m_channelCount ? signedTenthsText(values.at(c)) : QString());
-
     QTextStream &rows = m_file.isOpen() ? m_fileStream : m_out;
     switch (m_options.format) {
-    case Csv: {
-        QString quoted = reason;
-        if (quoted.contains(QLatin1Char(',')) || quoted.contains(QLatin1Char('"')))
-            quoted = QLatin1Char('"') + quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""))
-                + QLatin1Char('"');
-        rows << time << ',' << cells.join(QLatin1Char(',')) << ',' << quoted << '\n';
+    case Csv:
+        rows << ValueRows::csvRow(now, 0, values, m_channelCount, reason) << '\n';
         break;
-    }
-    case Jsonl: {
-        QJsonArray array;
-        for (const QString &cell : cells)
-            array.append(cell.isEmpty() ? QJsonValue() : QJsonValue(cell.toDouble()));
-        QJsonObject object { { "time", time }, { "values", array } };
-        if (!reason.isEmpty())
-            object.insert(QStringLiteral("error"), reason);
-        rows << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
+    case Jsonl:
+        rows << ValueRows::jsonlRow(now, 0, values, m_channelCount, reason) << '\n';
         break;
-    }
     default:
-        rows << time.left(23);
-        for (const QString &cell : cells)
-            rows << ' ' << cell.rightJustified(7);
-        if (!reason.isEmpty())
-            rows << "  " << reason;
-        rows << '\n';
+        rows << ValueRows::tableRow(now, 0, values, m_channelCount, reason) << '\n';
         break;
     }
     rows.flush();
