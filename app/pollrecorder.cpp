@@ -27,11 +27,13 @@ public:
     // On the disk, not only in the system's cache: a power cut loses at most this row.
     bool write(const QByteArray &row)
     {
-        if (m_file->write(row) != row.size() || !m_file->flush())
+        if (m_file->write(row) != row.size() || !m_file->flush()) {
+            m_error = m_file->errorString();
             return false;
+        }
 #ifdef Q_OS_UNIX
         if (::fsync(m_file->handle()) != 0) {
-            m_file->setErrorString(QString::fromLocal8Bit(strerror(errno)));
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }
 #endif
@@ -42,8 +44,13 @@ public:
     {
         if (!m_failed && !write(row)) {
             m_failed = true;
-            emit failed(m_file->errorString());
+            emit failed(m_error);
         }
+    }
+
+    QString error() const
+    {
+        return m_error;
     }
 
 signals:
@@ -51,6 +58,7 @@ signals:
 
 private:
     QFile *m_file;
+    QString m_error;
     bool m_failed = false;
 };
 
@@ -66,7 +74,8 @@ PollRecorder::~PollRecorder()
     stop();
     // The rows handed over are written before the thread ends, which would drop them.
     if (m_thread.isRunning())
-        QMetaObject::invokeMethod(&m_anchor, []() {}, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_anchor, []() {}, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }
@@ -82,7 +91,7 @@ bool PollRecorder::start(const QString &path, QString *reason)
     }
     auto *writer = new RowWriter(file);
     if (file->size() == 0 && !writer->write((ValueRows::csvHeader(false) + QLatin1Char('\n')).toUtf8())) {
-        *reason = file->errorString();
+        *reason = writer->error();
         delete writer;
         return false;
     }
@@ -118,9 +127,11 @@ void PollRecorder::takePoll(const QDateTime &time, const QVector<quint16> &words
 {
     if (!m_writer)
         return;
-    const QByteArray row = (ValueRows::csvRow(time, 0, words, channelCount, error) + QLatin1Char('\n')).toUtf8();
+    const QByteArray row
+        = (ValueRows::csvRow(time, 0, words, channelCount, error) + QLatin1Char('\n')).toUtf8();
     RowWriter *writer = m_writer;
-    QMetaObject::invokeMethod(writer, [writer, row]() { writer->append(row); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        writer, [writer, row]() { writer->append(row); }, Qt::QueuedConnection);
 }
 
 #include "pollrecorder.moc"

@@ -27,7 +27,8 @@ public:
     QString path() const { return m_path; }
 
     // A poll's outcome: its words, or (none) the error it gave.
-    void takePoll(const QDateTime &time, const QVector<quint16> &words, int channelCount, const QString &error);
+    void takePoll(const QDateTime &time, const QVector<quint16> &words, int channelCount,
+                  const QString &error);
 
 signals:
     // Recording began or ended, by request or because the file failed.

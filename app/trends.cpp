@@ -76,8 +76,8 @@ void Trends::showContextMenu(const QPoint &position)
 {
     QMenu menu(m_window);
     menu.addAction(QStringLiteral("趋势图…"), this, [this]() { openTrend(-1); });
-    menu.addAction(m_recorder->isRecording() ? QStringLiteral("停止记录") : QStringLiteral("记录到文件…"), this,
-                   &Trends::toggleRecording);
+    menu.addAction(m_recorder->isRecording() ? QStringLiteral("停止记录") : QStringLiteral("记录到文件…"),
+                   this, &Trends::toggleRecording);
     menu.exec(position);
 }
 
@@ -109,7 +109,8 @@ void Trends::takeFailedPoll(QObject *reply)
 {
     auto *failed = qobject_cast<QModbusReply *>(reply);
     // An aborted request is the link closing, not a poll.
-    if (!failed || failed->error() == QModbusDevice::NoError || failed->error() == QModbusDevice::ReplyAbortedError)
+    if (!failed || failed->error() == QModbusDevice::NoError
+        || failed->error() == QModbusDevice::ReplyAbortedError)
         return;
     const QDateTime now = QDateTime::currentDateTime();
     m_history.appendFailure(now.toMSecsSinceEpoch(), failed->errorString());
@@ -163,7 +164,7 @@ void Trends::showRecording()
     const QString path = m_recorder->path();
     m_window->setWindowTitle(path.isEmpty() ? m_windowTitle
                                             : m_windowTitle + QStringLiteral(" — 记录中：")
-                                                  + QFileInfo(path).fileName());
+                                     + QFileInfo(path).fileName());
     if (m_trend)
         m_trend->setRecordingFile(path);
 }

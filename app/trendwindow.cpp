@@ -35,6 +35,21 @@
 
 #include <functional>
 
+TrendSeries::TrendSeries(const QVector<ValueHistory::Stretch> &stretches)
+{
+    d_samples.reserve(2 * stretches.size());
+    QRectF bounds;
+    for (const ValueHistory::Stretch &s : stretches) {
+        if (s.breakBefore || d_samples.isEmpty())
+            m_runStarts << d_samples.size();
+        d_samples << QPointF(double(s.time), s.low);
+        if (s.high != s.low)
+            d_samples << QPointF(double(s.time), s.high);
+        bounds = bounds.united(QRectF(double(s.time), s.low, 0.0, s.high - s.low));
+    }
+    d_boundingRect = d_samples.isEmpty() ? QRectF(0.0, 0.0, -1.0, -1.0) : bounds;
+}
+
 namespace {
 
 // Kelly's colours of greatest contrast, white left out: 22 curves that stay
@@ -45,31 +60,6 @@ const char *const CurveColours[ValueHistory::Channels] = {
     "#DCD300", "#654522", "#E25822", "#2B3D26", "#F6A600", "#00A0A0",
 };
 
-// A curve's points, and where each run between gaps begins.
-class StretchSeries : public QwtArraySeriesData<QPointF>
-{
-public:
-    explicit StretchSeries(const QVector<ValueHistory::Stretch> &stretches)
-    {
-        d_samples.reserve(2 * stretches.size());
-        for (const ValueHistory::Stretch &s : stretches) {
-            if (s.breakBefore || d_samples.isEmpty())
-                m_runStarts << d_samples.size();
-            d_samples << QPointF(double(s.time), s.low);
-            if (s.high != s.low)
-                d_samples << QPointF(double(s.time), s.high);
-            m_bounds = m_bounds.united(QRectF(double(s.time), s.low, 0.0, s.high - s.low));
-        }
-        d_boundingRect = d_samples.isEmpty() ? QRectF(0.0, 0.0, -1.0, -1.0) : m_bounds;
-    }
-    QRectF boundingRect() const override { return d_boundingRect; }
-    const QVector<int> &runStarts() const { return m_runStarts; }
-
-private:
-    QVector<int> m_runStarts;
-    QRectF m_bounds;
-};
-
 // Draws each run on its own, so that no line crosses a gap; a run of one
 // poll is a dot.
 class GapCurve : public QwtPlotCurve
@@ -77,10 +67,10 @@ class GapCurve : public QwtPlotCurve
 public:
     using QwtPlotCurve::QwtPlotCurve;
 
-    void drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap, const QRectF &canvasRect,
-                    int from, int to) const override
+    void drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                    const QRectF &canvasRect, int from, int to) const override
     {
-        const auto *series = static_cast<const StretchSeries *>(data());
+        const auto *series = static_cast<const TrendSeries *>(data());
         const int last = int(dataSize()) - 1;
         if (to < 0)
             to = last;
@@ -137,8 +127,7 @@ public:
     TrendMagnifier(QWidget *canvas, std::function<void()> changed)
         : QwtPlotMagnifier(canvas)
         , m_changed(std::move(changed))
-    {
-    }
+    { }
 
 protected:
     void rescale(double factor) override
@@ -190,9 +179,14 @@ void TrendWindow::buildControls()
     for (QDoubleSpinBox *box : { m_low, m_high }) {
         box->setDecimals(1);
         box->setRange(-3276.8, 3276.7);
-        connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this, &TrendWindow::applyValueRange);
+        connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+                &TrendWindow::applyValueRange);
     }
     m_high->setValue(100.0);
+    for (QDoubleSpinBox *box : { m_low, m_high }) {
+        box->setEnabled(false);
+        connect(m_fixedRange, &QCheckBox::toggled, box, &QWidget::setEnabled);
+    }
     connect(m_fixedRange, &QCheckBox::toggled, this, &TrendWindow::applyValueRange);
 
     auto *imageButton = new QPushButton(QStringLiteral("导出图片…"), this);
@@ -250,7 +244,8 @@ void TrendWindow::buildPlot()
 
     m_legend = new QwtLegend;
     m_legend->setDefaultItemMode(QwtLegendData::Checkable);
-    m_plot->insertLegend(m_legend, QwtPlot::RightLegend);
+    m_legend->setMaxColumns(11);
+    m_plot->insertLegend(m_legend, QwtPlot::BottomLegend);
     connect(m_legend, &QwtLegend::checked, this, [this](const QVariant &info, bool on, int) {
         if (auto *curve = dynamic_cast<QwtPlotCurve *>(m_plot->infoToItem(info)))
             setCurveShown(curve, on);
@@ -268,8 +263,9 @@ void TrendWindow::buildPlot()
         // The poll nearest the cursor, if one is close enough to stand for it.
         const int after = m_history->lowerBound(time);
         int nearest = after;
-        if (after > 0 && (after == m_history->size()
-                          || time - m_history->row(after - 1).time < m_history->row(after).time - time))
+        if (after > 0
+            && (after == m_history->size()
+                || time - m_history->row(after - 1).time < m_history->row(after).time - time))
             nearest = after - 1;
         const ValueHistory::Row *row = nearest < m_history->size() ? &m_history->row(nearest) : nullptr;
         if (row && std::abs(row->time - time) > ValueHistory::DefaultMaxStepMs)
@@ -291,7 +287,7 @@ void TrendWindow::buildPlot()
             takeOperatorView();
     });
     auto *panner = new QwtPlotPanner(m_plot->canvas());
-    panner->setMouseButton(Qt::MidButton);
+    panner->setMouseButton(Qt::MiddleButton);
     connect(panner, &QwtPlotPanner::panned, this, &TrendWindow::takeOperatorView);
     new TrendMagnifier(m_plot->canvas(), [this]() { takeOperatorView(); });
 }
@@ -315,22 +311,21 @@ void TrendWindow::showAllChannels(bool shown)
 void TrendWindow::setCurveShown(QwtPlotCurve *curve, bool shown)
 {
     const int channel = m_curves.indexOf(curve);
+    m_wanted[channel] = shown;
     curve->setVisible(shown && channel < m_channelCount);
     if (auto *label = qobject_cast<QwtLegendLabel *>(m_legend->legendWidget(m_plot->itemToInfo(curve))))
-        label->setChecked(curve->isVisible());
+        label->setChecked(shown);
 }
 
 void TrendWindow::setChannelCount(int count)
 {
     if (count == m_channelCount)
         return;
-    const int previous = m_channelCount;
     m_channelCount = count;
     for (int c = 0; c < m_curves.size(); ++c) {
         QwtPlotCurve *curve = m_curves.at(c);
         curve->setItemAttribute(QwtPlotItem::Legend, c < count);
-        // A channel that comes with a larger count is shown, as if it had been all along.
-        setCurveShown(curve, c < count && (curve->isVisible() || (c >= previous && previous > 0)));
+        setCurveShown(curve, m_wanted.at(c));
     }
 }
 
@@ -392,7 +387,8 @@ void TrendWindow::reload()
         = m_history->envelopes(qint64(x.lowerBound()), qint64(x.upperBound()), columns);
     for (int c = 0; c < m_curves.size(); ++c) {
         QwtPlotCurve *curve = m_curves.at(c);
-        curve->setData(new StretchSeries(curve->isVisible() ? stretches.at(c) : QVector<ValueHistory::Stretch>()));
+        curve->setData(
+            new TrendSeries(curve->isVisible() ? stretches.at(c) : QVector<ValueHistory::Stretch>()));
     }
 }
 
@@ -432,9 +428,9 @@ void showExportFailure(QWidget *parent, const QString &path, const QString &reas
 
 void TrendWindow::exportImage()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出图片"),
-                                                      documentsFile(QStringLiteral("meterconfig-trend"), "png"),
-                                                      QStringLiteral("PNG (*.png)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出图片"), documentsFile(QStringLiteral("meterconfig-trend"), "png"),
+        QStringLiteral("PNG (*.png)"));
     if (path.isEmpty())
         return;
     QImageWriter writer(path, "png");
@@ -444,22 +440,23 @@ void TrendWindow::exportImage()
 
 void TrendWindow::exportData()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出数据"),
-                                                      documentsFile(QStringLiteral("meterconfig-trend"), "csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出数据"), documentsFile(QStringLiteral("meterconfig-trend"), "csv"),
+        QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     const QwtScaleDiv &x = m_plot->axisScaleDiv(QwtPlot::xBottom);
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        QByteArray text = ValueRows::csvHeader(false).toUtf8();
+        QByteArray text = ValueRows::csvHeader(false).toUtf8() + '\n';
         const int end = m_history->lowerBound(qint64(x.upperBound()) + 1);
         for (int i = m_history->lowerBound(qint64(x.lowerBound())); i < end; ++i) {
             const ValueHistory::Row &row = m_history->row(i);
             const QVector<quint16> words(row.words.cbegin(), row.words.cbegin() + row.channelCount);
             text += ValueRows::csvRow(QDateTime::fromMSecsSinceEpoch(row.time), 0, words, row.channelCount,
                                       row.good ? QString() : m_history->reason(row))
-                        .toUtf8();
+                        .toUtf8()
+                + '\n';
         }
         file.write(text);
         if (file.commit())

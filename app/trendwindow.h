@@ -1,7 +1,11 @@
 #ifndef METERCONFIG_TRENDWINDOW_H
 #define METERCONFIG_TRENDWINDOW_H
 
+#include "valuehistory.h"
+
 #include <QWidget>
+
+#include <qwt_series_data.h>
 
 class QCheckBox;
 class QComboBox;
@@ -9,8 +13,20 @@ class QDoubleSpinBox;
 class QwtLegend;
 class QwtPlot;
 class QwtPlotCurve;
-class ValueHistory;
 class TrendZoomer;
+
+// A curve's points, a stretch's lowest and highest value each (one where they
+// are the same), and where each run between gaps begins.
+class TrendSeries : public QwtArraySeriesData<QPointF>
+{
+public:
+    explicit TrendSeries(const QVector<ValueHistory::Stretch> &stretches);
+    QRectF boundingRect() const override { return d_boundingRect; }
+    const QVector<int> &runStarts() const { return m_runStarts; }
+
+private:
+    QVector<int> m_runStarts;
+};
 
 // The measured values over time, drawn from the history the main window
 // keeps: a curve per channel, zoom, pan, a cursor, and export of what is shown.
@@ -58,6 +74,8 @@ private:
     QwtLegend *m_legend = nullptr;
     TrendZoomer *m_zoomer = nullptr;
     QVector<QwtPlotCurve *> m_curves;
+    // The channels the operator wants to see; those above the count are not drawn.
+    QVector<bool> m_wanted = QVector<bool>(ValueHistory::Channels, false);
     QComboBox *m_span = nullptr;
     QCheckBox *m_fixedRange = nullptr;
     QDoubleSpinBox *m_low = nullptr;

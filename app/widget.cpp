@@ -4,6 +4,7 @@
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
 #include "portwatcher.h"
+#include "trends.h"
 #include "wholetext.h"
 
 #include <QComboBox>
@@ -88,6 +89,7 @@ Widget::Widget(QWidget *parent)
             m_wholeText->watch(field);
     }
     watchFieldFaults();
+    m_trends = new Trends(this, m_valueEdits, ui->gridLayout_3);
     connect(ui->sendLineEdit, &QLineEdit::returnPressed, this, &Widget::on_sendBt_clicked);
 
     startPortWatch();

@@ -6,6 +6,7 @@
 #include "portlist.h"
 #include "portwatcher.h"
 #include "replies.h"
+#include "trends.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
@@ -105,12 +106,14 @@ bool Widget::openLink()
     // What an earlier connection read may no longer be the instrument's.
     m_systemRead.reset();
     watchLinkPort();
+    m_trends->linkOpened(ui->serialPortCombo->currentText());
     return true;
 }
 
 void Widget::on_pushButton_2_clicked()
 {
     enterIdleMode();
+    m_trends->linkClosed();
     if (isConnected())
         m_modbusDevice->disconnectDevice();
 }
