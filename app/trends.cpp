@@ -101,7 +101,7 @@ void Trends::takePoll(const QVector<quint16> &words, int channelCount)
     m_channelCount = channelCount;
     if (m_trend) {
         m_trend->setChannelCount(channelCount);
-        m_trend->refresh();
+        m_trend->scheduleRefresh();
     }
 }
 
@@ -116,7 +116,7 @@ void Trends::takeFailedPoll(QObject *reply)
     m_history.appendFailure(now.toMSecsSinceEpoch(), failed->errorString());
     m_recorder->takePoll(now, {}, 0, failed->errorString());
     if (m_trend)
-        m_trend->refresh();
+        m_trend->scheduleRefresh();
 }
 
 void Trends::openTrend(int channel)
@@ -136,7 +136,7 @@ void Trends::openTrend(int channel)
     m_trend->show();
     m_trend->raise();
     m_trend->activateWindow();
-    m_trend->refresh();
+    m_trend->follow();
 }
 
 void Trends::toggleRecording()

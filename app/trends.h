@@ -40,6 +40,7 @@ public:
     void toggleRecording();
 
     const ValueHistory &history() const { return m_history; }
+    ValueHistory &history() { return m_history; }
     PollRecorder *recorder() const { return m_recorder; }
 
 protected:

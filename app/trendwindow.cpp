@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <qwt_date_scale_draw.h>
@@ -34,20 +35,25 @@
 #include <qwt_scale_map.h>
 
 #include <functional>
+#include <limits>
 
 TrendSeries::TrendSeries(const QVector<ValueHistory::Stretch> &stretches)
 {
     d_samples.reserve(2 * stretches.size());
-    QRectF bounds;
+    double low = std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::lowest();
     for (const ValueHistory::Stretch &s : stretches) {
         if (s.breakBefore || d_samples.isEmpty())
             m_runStarts << d_samples.size();
         d_samples << QPointF(double(s.time), s.low);
         if (s.high != s.low)
             d_samples << QPointF(double(s.time), s.high);
-        bounds = bounds.united(QRectF(double(s.time), s.low, 0.0, s.high - s.low));
+        low = std::min(low, s.low);
+        high = std::max(high, s.high);
     }
-    d_boundingRect = d_samples.isEmpty() ? QRectF(0.0, 0.0, -1.0, -1.0) : bounds;
+    d_boundingRect = stretches.isEmpty() ? QRectF(0.0, 0.0, -1.0, -1.0)
+                                         : QRectF(QPointF(double(stretches.constFirst().time), low),
+                                                  QPointF(double(stretches.constLast().time), high));
 }
 
 namespace {
@@ -153,6 +159,12 @@ TrendWindow::TrendWindow(const ValueHistory *history, QWidget *parent)
     , m_history(history)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // A moment after the poll, so that the main window paints its new values
+    // first; polls that come faster than that are drawn together.
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setSingleShot(true);
+    m_refreshTimer->setInterval(RefreshDelayMs);
+    connect(m_refreshTimer, &QTimer::timeout, this, &TrendWindow::refresh);
     buildPlot();
     buildControls();
     resize(1000, 600);
@@ -220,13 +232,16 @@ void TrendWindow::buildPlot()
 {
     m_plot = new QwtPlot(this);
     m_plot->setCanvasBackground(Qt::white);
-    auto *dates = new QwtDateScaleDraw(Qt::LocalTime);
+    // A fixed offset from UTC, set to the local one as the window follows:
+    // local time proper would ask the time-zone files for every tick.
+    auto *dates = new QwtDateScaleDraw(Qt::OffsetFromUTC);
     dates->setDateFormat(QwtDate::Second, QStringLiteral("HH:mm:ss"));
     dates->setDateFormat(QwtDate::Minute, QStringLiteral("HH:mm"));
     dates->setDateFormat(QwtDate::Hour, QStringLiteral("HH:mm"));
     dates->setDateFormat(QwtDate::Day, QStringLiteral("MM-dd"));
     m_plot->setAxisScaleDraw(QwtPlot::xBottom, dates);
-    m_plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
+    m_plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::OffsetFromUTC));
+    useLocalOffset();
 
     auto *grid = new QwtPlotGrid;
     grid->setMajorPen(QColor(0, 0, 0, 40), 0.0, Qt::DotLine);
@@ -234,8 +249,11 @@ void TrendWindow::buildPlot()
 
     for (int c = 0; c < ValueHistory::Channels; ++c) {
         auto *curve = new GapCurve(channelTitle(c));
-        curve->setPen(QColor(QLatin1String(CurveColours[c])), 1.5);
+        // One device pixel wide: the raster engine draws thin lines on its fast path.
+        curve->setPen(QColor(QLatin1String(CurveColours[c])), 0.0);
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
+        // The painter clips what lies outside the canvas; clipping the polygons first costs more.
+        curve->setPaintAttribute(QwtPlotCurve::ClipPolygons, false);
         curve->setVisible(false);
         curve->setItemAttribute(QwtPlotItem::Legend, false);
         curve->attach(m_plot);
@@ -329,9 +347,42 @@ void TrendWindow::setChannelCount(int count)
     }
 }
 
+void TrendWindow::scheduleRefresh()
+{
+    if (isVisible())
+        m_refreshTimer->start();
+}
+
+bool TrendWindow::newestChangesDrawing()
+{
+    if (m_history->isEmpty())
+        return false;
+    const ValueHistory::Row &newest = m_history->row(m_history->size() - 1);
+    const QwtScaleDiv &x = m_plot->axisScaleDiv(QwtPlot::xBottom);
+    if (!m_following)
+        return m_history->lowerBound(qint64(x.upperBound()) + 1) >= m_history->size() - 1;
+    const double msPerColumn = x.range() / std::max(1.0, m_plot->canvas()->width() * devicePixelRatioF());
+    const qint64 sinceDrawn = newest.time - m_drawnNewest;
+    if (!newest.good || double(sinceDrawn) >= msPerColumn)
+        return true;
+    // Within the last column drawn: its lowest or highest value may have
+    // moved, which waits a few seconds at long spans.
+    for (int c = 0; c < m_curves.size(); ++c) {
+        if (!m_curves.at(c)->isVisible())
+            continue;
+        if (c >= newest.channelCount || c >= m_lastStretches.size())
+            return true;
+        const double value = RegisterCodec::signedTenths(newest.words[size_t(c)]);
+        const ValueHistory::Stretch &last = m_lastStretches.at(c);
+        if (last.time < 0 || value < last.low || value > last.high)
+            m_columnChanged = true;
+    }
+    return m_columnChanged && sinceDrawn >= HoldColumnMs;
+}
+
 void TrendWindow::refresh()
 {
-    if (!isVisible())
+    if (!isVisible() || !newestChangesDrawing())
         return;
     if (m_following)
         follow();
@@ -350,8 +401,19 @@ void TrendWindow::follow()
                                                : m_history->row(m_history->size() - 1).time;
     const qint64 oldest = m_history->isEmpty() ? newest : m_history->row(0).time;
     const qint64 width = span > 0 ? span : std::max<qint64>(newest - oldest, 60'000);
+    useLocalOffset();
     m_plot->setAxisScale(QwtPlot::xBottom, double(newest - width), double(newest));
     applyValueRange();
+}
+
+void TrendWindow::useLocalOffset()
+{
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    auto *dates = static_cast<QwtDateScaleDraw *>(m_plot->axisScaleDraw(QwtPlot::xBottom));
+    if (dates->utcOffset() == offset)
+        return;
+    dates->setUtcOffset(offset);
+    static_cast<QwtDateScaleEngine *>(m_plot->axisScaleEngine(QwtPlot::xBottom))->setUtcOffset(offset);
 }
 
 void TrendWindow::applyValueRange()

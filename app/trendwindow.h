@@ -10,6 +10,7 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QTimer;
 class QwtLegend;
 class QwtPlot;
 class QwtPlotCurve;
@@ -44,26 +45,39 @@ public:
     void showAllChannels(bool shown);
     // The instrument's channel count; the channels above it are not drawn.
     void setChannelCount(int count);
-    // A new poll is in the history.
+    // A new poll is in the history: drawn once the main window has shown it,
+    // several polls at once if they come faster than that.
+    void scheduleRefresh();
+    // Draws the new polls now, where they change what is shown.
     void refresh();
     // The file the polls are recorded to; empty: none.
     void setRecordingFile(const QString &path);
+
+    // Back to the chosen span, its right edge the newest poll.
+    void follow();
 
     QwtPlot *plot() const { return m_plot; }
 
     // The time spans offered, in ms; 0 is all of the history.
     static const QVector<qint64> &spans();
 
+    static constexpr int RefreshDelayMs = 15;
+    // The longest a change within the last pixel column waits to be drawn.
+    static constexpr qint64 HoldColumnMs = 5000;
+
 private:
     void buildControls();
     void buildPlot();
     // Draws from..to of the history into the curves, one stretch a pixel column.
     void reload();
-    // Back to the chosen span, its right edge the newest poll.
-    void follow();
     // After the operator zoomed or panned: follow while the newest poll is in view.
     void takeOperatorView();
     void applyValueRange();
+    void useLocalOffset();
+    // Whether the newest poll would change the picture: a new pixel column,
+    // a value beyond the last column's, a gap; or, while not following, the
+    // first poll right of the view.
+    bool newestChangesDrawing();
     void setCurveShown(QwtPlotCurve *curve, bool shown);
     void exportImage();
     void exportData();
@@ -85,6 +99,11 @@ private:
     // The width of the view the operator zoomed to, 0 while it is the span's.
     qint64 m_zoomedWidth = 0;
     QString m_recordingFile;
+    QTimer *m_refreshTimer = nullptr;
+    // Of the last drawing: the newest poll in it and each channel's last stretch.
+    qint64 m_drawnNewest = 0;
+    QVector<ValueHistory::Stretch> m_lastStretches;
+    bool m_columnChanged = false;
 };
 
 #endif // METERCONFIG_TRENDWINDOW_H

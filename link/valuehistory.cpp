@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 ValueHistory::ValueHistory(int capacity, qint64 maxStepMs)
     : m_rows(std::max(capacity, 1))
@@ -73,35 +74,68 @@ int ValueHistory::lowerBound(qint64 time) const
 
 namespace {
 
-// What a channel has gathered in its current column.
-struct Gathering
+// The stretches each channel is gathering in the current pixel column. The
+// channels with a value there are always the first openCount: a row holds
+// the instrument's first channelCount channels.
+class Gatherer
 {
-    int column = 0;
-    float low = 0;
-    float high = 0;
-    qint64 firstTime = 0;
-    qint64 lastTime = 0;
-    qint64 previousTime = -1; // of the channel's last value, -1 after a break
-    bool open = false;
-    bool breakBefore = false;
+public:
+    explicit Gatherer(QVector<QVector<ValueHistory::Stretch>> &out)
+        : m_out(out)
+    {
+        m_breakBefore.fill(false);
+    }
+
+    // Channels from on have no value here: their lines end.
+    void interruptFrom(int from)
+    {
+        closeFrom(from);
+        std::fill(m_breakBefore.begin() + from, m_breakBefore.end(), true);
+    }
+
+    void take(const ValueHistory::Row &row, int column)
+    {
+        if (column != m_column) {
+            closeFrom(0);
+            m_column = column;
+        }
+        const int count = row.channelCount;
+        if (count < ValueHistory::Channels)
+            interruptFrom(count);
+        for (int c = 0; c < m_openCount; ++c) {
+            const qint16 value = qint16(row.words[size_t(c)]);
+            m_low[c] = std::min(m_low[c], value);
+            m_high[c] = std::max(m_high[c], value);
+        }
+        for (int c = m_openCount; c < count; ++c) {
+            m_low[c] = m_high[c] = qint16(row.words[size_t(c)]);
+            m_firstTime[c] = row.time;
+        }
+        m_openCount = std::max(m_openCount, count);
+        m_lastTime = row.time;
+    }
+
+    void closeFrom(int from)
+    {
+        for (int c = from; c < m_openCount; ++c) {
+            m_out[c].append({ m_firstTime[c] + (m_lastTime - m_firstTime[c]) / 2,
+                              double(RegisterCodec::signedTenths(quint16(m_low[c]))),
+                              double(RegisterCodec::signedTenths(quint16(m_high[c]))), m_breakBefore[c] });
+            m_breakBefore[c] = false;
+        }
+        m_openCount = std::min(m_openCount, from);
+    }
+
+private:
+    QVector<QVector<ValueHistory::Stretch>> &m_out;
+    int m_column = std::numeric_limits<int>::min();
+    int m_openCount = 0;
+    qint64 m_lastTime = 0;
+    std::array<qint16, ValueHistory::Channels> m_low {};
+    std::array<qint16, ValueHistory::Channels> m_high {};
+    std::array<qint64, ValueHistory::Channels> m_firstTime {};
+    std::array<bool, ValueHistory::Channels> m_breakBefore;
 };
-
-void close(Gathering &g, QVector<ValueHistory::Stretch> &out)
-{
-    if (!g.open)
-        return;
-    out.append(
-        { g.firstTime + (g.lastTime - g.firstTime) / 2, double(g.low), double(g.high), g.breakBefore });
-    g.open = false;
-    g.breakBefore = false;
-}
-
-void interrupt(Gathering &g, QVector<ValueHistory::Stretch> &out)
-{
-    close(g, out);
-    g.breakBefore = true;
-    g.previousTime = -1;
-}
 
 } // namespace
 
@@ -112,43 +146,24 @@ QVector<QVector<ValueHistory::Stretch>> ValueHistory::envelopes(qint64 from, qin
         return out;
     const int begin = std::max(lowerBound(from) - 1, 0);
     const int end = std::min(lowerBound(to + 1) + 1, m_count);
+    for (QVector<Stretch> &stretches : out)
+        stretches.reserve(std::min(end - begin, 2 * columns + 4));
     const double perMs = double(columns) / double(to - from);
-    std::array<Gathering, Channels> gathering;
-
+    Gatherer gatherer(out);
+    qint64 previousTime = -1;
     for (int i = begin; i < end; ++i) {
         const Row &r = row(i);
+        if (!r.good || (previousTime >= 0 && r.time - previousTime > m_maxStepMs))
+            gatherer.interruptFrom(0);
         if (!r.good) {
-            for (int c = 0; c < Channels; ++c)
-                interrupt(gathering[c], out[c]);
+            previousTime = -1;
             continue;
         }
         // The rows outside from..to get columns of their own, -1 and columns.
         const int column = std::clamp(int(std::floor(double(r.time - from) * perMs)), -1, columns);
-        for (int c = 0; c < Channels; ++c) {
-            Gathering &g = gathering[c];
-            if (c >= r.channelCount) {
-                interrupt(g, out[c]);
-                continue;
-            }
-            if (g.previousTime >= 0 && r.time - g.previousTime > m_maxStepMs)
-                interrupt(g, out[c]);
-            if (g.open && g.column != column)
-                close(g, out[c]);
-            const float value = RegisterCodec::signedTenths(r.words[c]);
-            if (!g.open) {
-                g.open = true;
-                g.column = column;
-                g.low = g.high = value;
-                g.firstTime = r.time;
-            } else {
-                g.low = std::min(g.low, value);
-                g.high = std::max(g.high, value);
-            }
-            g.lastTime = r.time;
-            g.previousTime = r.time;
-        }
+        gatherer.take(r, column);
+        previousTime = r.time;
     }
-    for (int c = 0; c < Channels; ++c)
-        close(gathering[c], out[c]);
+    gatherer.closeFrom(0);
     return out;
 }

@@ -20,12 +20,16 @@
 
 #include <cstdio>
 
-// The middle third in time of what the plot shows, and the values the shown curves take there.
+// The middle third in time of what the shown curves hold, and the values they take there.
 static void zoomToMiddle(QwtPlot *plot)
 {
-    const QwtScaleDiv &x = plot->axisScaleDiv(QwtPlot::xBottom);
-    const double from = x.lowerBound() + x.range() / 3;
-    const double to = x.upperBound() - x.range() / 3;
+    QRectF all;
+    for (QwtPlotItem *item : plot->itemList(QwtPlotItem::Rtti_PlotCurve)) {
+        if (item->isVisible())
+            all = all.united(static_cast<QwtPlotCurve *>(item)->boundingRect());
+    }
+    const double from = all.left() + all.width() / 3;
+    const double to = all.right() - all.width() / 3;
     QRectF values;
     for (QwtPlotItem *item : plot->itemList(QwtPlotItem::Rtti_PlotCurve)) {
         auto *curve = static_cast<QwtPlotCurve *>(item);
@@ -35,7 +39,7 @@ static void zoomToMiddle(QwtPlot *plot)
                 values = values.united(QRectF(point, QSizeF(1e-9, 1e-9)));
         }
     }
-    const double margin = std::max(values.height() * 0.1, 0.5);
+    const double margin = std::max(values.height() * 0.2, 0.5);
     if (auto *zoomer = plot->canvas()->findChild<QwtPlotZoomer *>())
         zoomer->zoom(QRectF(from, values.top() - margin, to - from, values.height() + 2 * margin));
 }
