@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_WIN)
+#include <io.h>
+#include <windows.h>
+#elif defined(Q_OS_UNIX)
 #include <unistd.h>
 #endif
 
@@ -31,7 +34,12 @@ public:
             m_error = m_file->errorString();
             return false;
         }
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_WIN)
+        if (!::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(m_file->handle())))) {
+            m_error = QStringLiteral("FlushFileBuffers: error %1").arg(::GetLastError());
+            return false;
+        }
+#elif defined(Q_OS_UNIX)
         if (::fsync(m_file->handle()) != 0) {
             m_error = QString::fromLocal8Bit(std::strerror(errno));
             return false;
