@@ -11,10 +11,8 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QModbusReply>
 #include <QShortcut>
-#include <QStandardPaths>
 
 Trends::Trends(QWidget *window, const QVector<QLineEdit *> &values, QGridLayout *grid)
     : QObject(window)
@@ -56,8 +54,10 @@ Trends::Trends(QWidget *window, const QVector<QLineEdit *> &values, QGridLayout 
 
 Trends::~Trends()
 {
-    // The recording ends before the window it tells about.
+    // The recording ends before the window it tells about, and the trend
+    // window before the history it draws.
     m_recorder->disconnect(this);
+    delete m_trend;
 }
 
 bool Trends::eventFilter(QObject *watched, QEvent *event)
@@ -145,9 +145,7 @@ void Trends::toggleRecording()
         m_recorder->stop();
         return;
     }
-    const QString suggested = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-        + QStringLiteral("/meterconfig-%1.csv")
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString suggested = documentsFile(QStringLiteral("meterconfig"), QStringLiteral("csv"));
     // An existing file is appended to, never replaced.
     const QString path = QFileDialog::getSaveFileName(m_window, QStringLiteral("记录到文件"), suggested,
                                                       QStringLiteral("CSV (*.csv)"), nullptr,
@@ -171,10 +169,6 @@ void Trends::showRecording()
 
 void Trends::showRecordingFailure(const QString &path, const QString &reason)
 {
-    QMessageBox box(m_window);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("记录失败"));
-    box.setText(QStringLiteral("无法写入 %1，记录已停止。").arg(QDir::toNativeSeparators(path)));
-    box.setInformativeText(reason);
-    box.exec();
+    showWriteFailure(m_window, QStringLiteral("记录失败"),
+                     QStringLiteral("无法写入 %1，记录已停止。").arg(QDir::toNativeSeparators(path)), reason);
 }

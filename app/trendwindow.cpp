@@ -254,6 +254,7 @@ void TrendWindow::buildPlot()
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, false);
         // The painter clips what lies outside the canvas; clipping the polygons first costs more.
         curve->setPaintAttribute(QwtPlotCurve::ClipPolygons, false);
+        curve->setData(new TrendSeries({}));
         curve->setVisible(false);
         curve->setItemAttribute(QwtPlotItem::Legend, false);
         curve->attach(m_plot);
@@ -468,22 +469,28 @@ void TrendWindow::updateTitle()
     setWindowTitle(title);
 }
 
-namespace {
-
 QString documentsFile(const QString &stem, const QString &suffix)
 {
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') + stem
         + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss.")) + suffix;
 }
 
-void showExportFailure(QWidget *parent, const QString &path, const QString &reason)
+void showWriteFailure(QWidget *parent, const QString &title, const QString &text, const QString &reason)
 {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("导出失败"));
-    box.setText(QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(path)));
+    box.setWindowTitle(title);
+    box.setText(text);
     box.setInformativeText(reason);
     box.exec();
+}
+
+namespace {
+
+void showExportFailure(QWidget *parent, const QString &path, const QString &reason)
+{
+    showWriteFailure(parent, QStringLiteral("导出失败"),
+                     QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(path)), reason);
 }
 
 } // namespace
