@@ -4,7 +4,7 @@
 // Where the slots of Widget live, and the pure units they call:
 //
 //   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
-//                          (WholeTextFitter keeps every number whole)
+//                          (WholeTextFitter keeps every number whole, FormRoom gives it room)
 //   app/trends.cpp         Trends: the double-click, context menu and Ctrl+T into the trend window
 //                          (app/trendwindow.cpp, drawn from ValueHistory) and the recording
 //                          (app/pollrecorder.cpp, rows from ValueRows); fed from readReady, openLink

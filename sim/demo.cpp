@@ -2,6 +2,7 @@
 // hardware. The tool takes no options of its own and Linux does not list
 // pseudo-terminals as serial ports, so this launcher runs metersim, puts its
 // port into the window's port list and selects it.
+#include "highdpi.h"
 #include "pollrecorder.h"
 #include "trends.h"
 #include "trendwindow.h"
@@ -46,6 +47,7 @@ static void zoomToMiddle(QwtPlot *plot)
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
