@@ -124,7 +124,11 @@ QString WholeTextFitter::shownText(const QLineEdit *edit)
 
 bool WholeTextFitter::eventFilter(QObject *watched, QEvent *event)
 {
-    auto *edit = static_cast<QLineEdit *>(watched);
+    // A field being destroyed is a QLineEdit no more when its QWidget part
+    // sends the last events.
+    auto *edit = qobject_cast<QLineEdit *>(watched);
+    if (!edit)
+        return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::Resize:
     case QEvent::StyleChange:
