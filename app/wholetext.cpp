@@ -124,11 +124,11 @@ QString WholeTextFitter::shownText(const QLineEdit *edit)
 
 bool WholeTextFitter::eventFilter(QObject *watched, QEvent *event)
 {
-    // A field being destroyed is a QLineEdit no more when its QWidget part
-    // sends the last events.
+    // A field being destroyed is no QLineEdit any more, yet its QWidget part
+    // still sends events through here.
     auto *edit = qobject_cast<QLineEdit *>(watched);
     if (!edit)
-        return QObject::eventFilter(watched, event);
+        return false;
     switch (event->type()) {
     case QEvent::Resize:
     case QEvent::StyleChange:

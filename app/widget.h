@@ -9,20 +9,22 @@
 //                          (app/trendwindow.cpp, drawn from ValueHistory) and the recording
 //                          (app/pollrecorder.cpp, rows from ValueRows); fed from readReady, openLink
 //                          and on_pushButton_2_clicked
-//   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
-//                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher,
-//                          showOpenFailure (openFailureReason)
+//   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged, openLink
+//                          (MeterSchema::LineSettings), refreshPortList (PortList), nativeEvent
+//                          (DeviceChange), port watcher, showOpenFailure (openFailureReason)
 //   link/poll.cpp          timeOut1S, readReady (RegisterCodec), showFreshness (Freshness)
 //   link/writepath.cpp     write_slot, and every request through the ExchangeQueue
 //   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec,
-//                          WriteChecks)
+//                          WriteChecks, Refusals)
 //   params/channeltables.cpp on_readChBt_clicked, on_writeChBt_clicked, on_copyChBt_clicked,
-//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec,
-//                          WriteChecks)
+//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (MeterSchema,
+//                          WriteChecks, Refusals)
 //   console/console.cpp    on_debugBt_clicked, debug_start, readDate (ConsoleTextDecoder,
 //                          ConsoleBacklog), on_sendBt_clicked, on_clearBt_clicked,
 //                          on_pushButton_4_clicked
-//   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
+//   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog; the factory dialog
+//                          decides with WriteChecks and refuses with Refusals, as the window does)
+//   app/refusals.cpp       Refusals: the red frame of a refused field and the modal box that says why
 
 #include "consolebacklog.h"
 #include "globals.h"
@@ -122,8 +124,6 @@ private:
     bool openLink();
     // port: the one that failed to open, for the reason it gives.
     void showOpenFailure(const QSerialPort *port);
-    // A write the window will not send, and why; like the open failure, modal.
-    void showRefusal(const QString &title, const QString &text, const QString &reason);
 
     // The debug console.
     bool inConnectedMode() const;
@@ -138,7 +138,7 @@ private:
     void showFreshness();
     // Fields whose text the channel-table write refused, until edited or read again.
     void watchFieldFaults();
-    QWidget *channelField(WriteChecks::Table table, int channel) const;
+    QWidget *channelField(MeterSchema::Table table, int channel) const;
     void markFieldFaults(const QVector<WriteChecks::FieldFault> &faults);
     bool confirmLinkChange(const WriteChecks::SystemWords &words);
 

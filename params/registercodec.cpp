@@ -75,36 +75,16 @@ quint16 signedTenthsWord(const QString &text)
     return lowWord(qint32(rounded));
 }
 
-quint16 signedIntegerWord(const QString &text)
-{
-    return lowWord(text.toInt(nullptr, 10));
-}
-
-quint16 unsignedIntegerWord(const QString &text)
-{
-    return lowWord(text.toUInt(nullptr, 10));
-}
-
-quint16 choiceWord(int currentIndex)
-{
-    return lowWord(currentIndex);
-}
-
 quint16 stopBitsWord(int currentIndex)
 {
     return lowWord(qint64(currentIndex) + 1);
-}
-
-quint16 byteWord(const QString &text)
-{
-    return quint16(text.toUInt(nullptr, 10) & 0xFFu);
 }
 
 std::optional<quint16> checkedSignedTenthsWord(const QString &text)
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < -3276.8 || value > 3276.7)
+    if (!ok || !std::isfinite(value) || value < SignedTenthsLowest || value > SignedTenthsHighest)
         return std::nullopt;
     return signedTenthsWord(text);
 }
@@ -113,7 +93,7 @@ std::optional<quint16> checkedSignedIntegerWord(const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok, 10);
-    if (!ok || value < std::numeric_limits<qint16>::min() || value > std::numeric_limits<qint16>::max())
+    if (!ok || value < SignedIntegerLowest || value > SignedIntegerHighest)
         return std::nullopt;
     return lowWord(value);
 }
