@@ -1,6 +1,7 @@
 #include "trends.h"
 
 #include "pollrecorder.h"
+#include "refusals.h"
 #include "trendwindow.h"
 
 #include <QDateTime>
@@ -169,6 +170,6 @@ void Trends::showRecording()
 
 void Trends::showRecordingFailure(const QString &path, const QString &reason)
 {
-    showWriteFailure(m_window, QStringLiteral("记录失败"),
-                     QStringLiteral("无法写入 %1，记录已停止。").arg(QDir::toNativeSeparators(path)), reason);
+    Refusals::show(QStringLiteral("记录失败"),
+                   QStringLiteral("无法写入 %1，记录已停止。").arg(QDir::toNativeSeparators(path)), reason);
 }

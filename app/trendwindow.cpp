@@ -1,5 +1,6 @@
 #include "trendwindow.h"
 
+#include "refusals.h"
 #include "registercodec.h"
 #include "valuehistory.h"
 #include "valuerows.h"
@@ -13,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QImageWriter>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
@@ -475,22 +475,12 @@ QString documentsFile(const QString &stem, const QString &suffix)
         + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss.")) + suffix;
 }
 
-void showWriteFailure(QWidget *parent, const QString &title, const QString &text, const QString &reason)
-{
-    QMessageBox box(parent);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(title);
-    box.setText(text);
-    box.setInformativeText(reason);
-    box.exec();
-}
-
 namespace {
 
-void showExportFailure(QWidget *parent, const QString &path, const QString &reason)
+void showExportFailure(const QString &path, const QString &reason)
 {
-    showWriteFailure(parent, QStringLiteral("导出失败"),
-                     QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(path)), reason);
+    Refusals::show(QStringLiteral("导出失败"),
+                   QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(path)), reason);
 }
 
 } // namespace
@@ -504,7 +494,7 @@ void TrendWindow::exportImage()
         return;
     QImageWriter writer(path, "png");
     if (!writer.write(m_plot->grab().toImage()))
-        showExportFailure(this, path, writer.errorString());
+        showExportFailure(path, writer.errorString());
 }
 
 void TrendWindow::exportData()
@@ -531,5 +521,5 @@ void TrendWindow::exportData()
         if (file.commit())
             return;
     }
-    showExportFailure(this, path, file.errorString());
+    showExportFailure(path, file.errorString());
 }

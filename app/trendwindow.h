@@ -108,7 +108,5 @@ private:
 
 // A new file's name in the user's documents folder: stem-DATE-TIME.suffix.
 QString documentsFile(const QString &stem, const QString &suffix);
-// A file the window could not write, told at once and modal.
-void showWriteFailure(QWidget *parent, const QString &title, const QString &text, const QString &reason);
 
 #endif // METERCONFIG_TRENDWINDOW_H
