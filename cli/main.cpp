@@ -1,7 +1,7 @@
 #include "interruption.h"
 #include "metercommands.h"
 #include "meterscan.h"
-#include "meterwatch.h"
+#include "watchcommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -203,19 +203,6 @@ int run()
                                          QStringLiteral("Stop at the first meter found."));
     const QCommandLineOption scanJsonOption(QStringLiteral("json"),
                                             QStringLiteral("Print the meters found as a JSON array."));
-    const QCommandLineOption intervalOption(QStringLiteral("interval"),
-                                            QStringLiteral("Seconds between polls (default 1)."),
-                                            QStringLiteral("seconds"), QStringLiteral("1"));
-    const QCommandLineOption countOption(QStringLiteral("count"),
-                                         QStringLiteral("Stop after N rows (default: until stopped)."),
-                                         QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption formatOption(
-        QStringLiteral("format"),
-        QStringLiteral("table (default on a terminal), csv (default otherwise) or jsonl."),
-        QStringLiteral("format"));
-    const QCommandLineOption outOption(QStringLiteral("out"),
-                                       QStringLiteral("Append the rows to FILE, flushing each one."),
-                                       QStringLiteral("file"));
     const QCommandLineOption refusedLineOption(
         QStringLiteral("with-line-settings"),
         QStringLiteral("Refused: every meter would get the same address and line settings."));
@@ -230,7 +217,7 @@ int run()
         parser.addOptions(
             { baudsOption, paritiesOption, stopsOption, addressesOption, firstOption, scanJsonOption });
     if (name == QLatin1String("watch"))
-        parser.addOptions({ intervalOption, countOption, formatOption, outOption });
+        parser.addOptions(WatchCommand::options());
     parser.clearPositionalArguments();
     parser.addPositionalArgument(name, QStringLiteral("The command."), name);
     if (*command->arguments)
@@ -362,30 +349,9 @@ int run()
         return scan.run(options, &interruption);
     }
     if (name == QLatin1String("watch")) {
-        MeterWatch::Options options;
-        bool ok = false;
-        const double interval = parser.value(intervalOption).toDouble(&ok);
-        if (!ok || !(interval >= 0.05 && interval <= 86400))
-            return usageError(QStringLiteral("--interval %1 is not a number of seconds from 0.05 to 86400")
-                                  .arg(parser.value(intervalOption)));
-        options.intervalMs = int(interval * 1000);
-        if (!intValue(parser.value(countOption), 0, INT_MAX, &options.count))
-            return usageError(QStringLiteral("--count %1 is not a count").arg(parser.value(countOption)));
-        options.outPath = parser.value(outOption);
-        const QString format = parser.value(formatOption);
-        if (format.isEmpty())
-            options.format
-                = options.outPath.isEmpty() && isatty(fileno(stdout)) ? MeterWatch::Table : MeterWatch::Csv;
-        else if (format == QLatin1String("table") || format == QLatin1String("csv")
-                 || format == QLatin1String("jsonl"))
-            options.format = format == QLatin1String("table") ? MeterWatch::Table
-                : format == QLatin1String("csv")              ? MeterWatch::Csv
-                                                              : MeterWatch::Jsonl;
-        else
-            return usageError(QStringLiteral("--format %1 is not table, csv or jsonl").arg(format));
-        Interruption interruption;
-        MeterWatch watch(link, options, out, err);
-        return watch.run(&interruption);
+        QString problem;
+        const int code = WatchCommand::run(parser, link, out, err, &problem);
+        return problem.isEmpty() ? code : usageError(problem);
     }
     if (name == QLatin1String("read"))
         return commands.read(parser.isSet(jsonOption));

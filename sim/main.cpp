@@ -1,3 +1,4 @@
+#include "addresslist.h"
 #include "virtualinstrument.h"
 
 #include <QCommandLineParser>
@@ -35,6 +36,56 @@ bool parseAssignment(const QString &text, int minimum, int maximum, Assignment *
     const int equals = text.indexOf(QLatin1Char('='));
     return equals > 0 && parseInt(text.left(equals), 0, 65535, &assignment->address)
         && parseInt(text.mid(equals + 1), minimum, maximum, &assignment->value);
+}
+
+// "REG=VALUE" for the first instrument, or "ADDRESS:REG=VALUE" for the one
+// at that server address on the line.
+bool parseInputAssignment(const QString &text, int *server, Assignment *assignment)
+{
+    const int colon = text.indexOf(QLatin1Char(':'));
+    *server = 0;
+    return (colon < 0 || parseInt(text.left(colon), 1, 247, server))
+        && parseAssignment(text.mid(colon + 1), -32768, 32767, assignment);
+}
+
+// Further instruments on the line: their addresses, the silent ones among
+// them, and input values given by address.
+bool addMates(VirtualInstrument &instrument, const QString &more, const QString &silent,
+              const QStringList &inputs, bool drift, bool ignoreWrites,
+              std::vector<std::unique_ptr<VirtualInstrument>> *mates)
+{
+    QVector<int> addresses;
+    QVector<int> silentAddresses;
+    if ((!more.isEmpty() && !AddressList::parse(more, &addresses))
+        || (!silent.isEmpty() && !AddressList::parse(silent, &silentAddresses)))
+        return false;
+    VirtualInstrument::Faults quiet;
+    quiet.silent = true;
+    for (const int address : qAsConst(addresses)) {
+        mates->push_back(std::make_unique<VirtualInstrument>());
+        VirtualInstrument *mate = mates->back().get();
+        mate->setServerAddress(address);
+        mate->setDriftEnabled(drift);
+        mate->setIgnoreWrites(ignoreWrites);
+        for (const int holding : { InstrumentModel::BaudCodeRegister, InstrumentModel::ParityRegister,
+                                   InstrumentModel::StopBitsRegister })
+            mate->setHolding(holding, instrument.holding(holding));
+        if (silentAddresses.contains(address))
+            mate->setFaults(quiet);
+        instrument.addToLine(mate);
+    }
+    if (silentAddresses.contains(instrument.serverAddress()))
+        instrument.setFaults(quiet);
+    for (const QString &text : inputs) {
+        int server = 0;
+        Assignment assignment;
+        parseInputAssignment(text, &server, &assignment);
+        for (const auto &mate : *mates) {
+            if (mate->serverAddress() == server)
+                mate->setInput(assignment.address, qint16(assignment.value));
+        }
+    }
+    return true;
 }
 
 QString describe(const VirtualInstrument::Request &request)
@@ -96,7 +147,8 @@ int main(int argc, char *argv[])
                                         QStringLiteral("number"));
     const QCommandLineOption inputOption(
         QStringLiteral("set-input"),
-        QStringLiteral("Set input register <reg>=<value>, value in signed tenths. Repeatable."),
+        QStringLiteral("Set input register <reg>=<value>, value in signed tenths, of the instrument at "
+                       "[address:] on the line (default the first). Repeatable."),
         QStringLiteral("reg=value"));
     const QCommandLineOption holdingOption(QStringLiteral("set-holding"),
                                            QStringLiteral("Set holding register <reg>=<value>. Repeatable."),
@@ -156,9 +208,13 @@ int main(int argc, char *argv[])
         QStringLiteral("rate,parity,stop"));
     const QCommandLineOption moreOption(
         QStringLiteral("more-addresses"),
-        QStringLiteral("Further instruments on the same line at these server addresses, e.g. 2,3."),
+        QStringLiteral("Further instruments on the same line at these server addresses, e.g. 2,3 or 2-30."),
         QStringLiteral("list"));
-    parser.addOptions({ tcpOption, ignoreWritesOption, lineOption, moreOption });
+    const QCommandLineOption silentAddressesOption(
+        QStringLiteral("silent-addresses"),
+        QStringLiteral("Fault: the instruments on the line at these addresses never answer."),
+        QStringLiteral("list"));
+    parser.addOptions({ tcpOption, ignoreWritesOption, lineOption, moreOption, silentAddressesOption });
     parser.addOptions({ withholdOption, previousReplyOption });
     parser.process(app);
 
@@ -204,10 +260,12 @@ int main(int argc, char *argv[])
     instrument.setDriftSeed(quint32(seed));
     instrument.setDriftEnabled(!parser.isSet(freezeOption));
     for (const QString &text : parser.values(inputOption)) {
+        int server = 0;
         Assignment assignment;
-        if (!parseAssignment(text, -32768, 32767, &assignment))
+        if (!parseInputAssignment(text, &server, &assignment))
             return fail(QStringLiteral("invalid --set-input %1").arg(text));
-        instrument.setInput(assignment.address, qint16(assignment.value));
+        if (server == 0 || server == address)
+            instrument.setInput(assignment.address, qint16(assignment.value));
     }
     for (const QString &text : parser.values(holdingOption)) {
         Assignment assignment;
@@ -250,26 +308,11 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("invalid --line"));
         instrument.setLineSettings(rate, parts.at(1).at(0).toUpper().toLatin1(), stop);
     }
-    const auto sameLine = [&instrument](VirtualInstrument *mate) {
-        mate->setHolding(InstrumentModel::BaudCodeRegister,
-                         instrument.holding(InstrumentModel::BaudCodeRegister));
-        mate->setHolding(InstrumentModel::ParityRegister,
-                         instrument.holding(InstrumentModel::ParityRegister));
-        mate->setHolding(InstrumentModel::StopBitsRegister,
-                         instrument.holding(InstrumentModel::StopBitsRegister));
-    };
     std::vector<std::unique_ptr<VirtualInstrument>> mates;
-    for (const QString &text : parser.value(moreOption).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        int mateAddress = 0;
-        if (!parseInt(text, 1, 247, &mateAddress))
-            return fail(QStringLiteral("invalid --more-addresses"));
-        mates.push_back(std::make_unique<VirtualInstrument>());
-        mates.back()->setServerAddress(mateAddress);
-        mates.back()->setDriftEnabled(!parser.isSet(freezeOption));
-        mates.back()->setIgnoreWrites(parser.isSet(ignoreWritesOption));
-        sameLine(mates.back().get());
-        instrument.addToLine(mates.back().get());
-    }
+    if (!addMates(instrument, parser.value(moreOption), parser.value(silentAddressesOption),
+                  parser.values(inputOption), !parser.isSet(freezeOption), parser.isSet(ignoreWritesOption),
+                  &mates))
+        return fail(QStringLiteral("invalid --more-addresses or --silent-addresses"));
     int tcpPort = 0;
     if (!intOption(tcpOption, 1, 65535, &tcpPort))
         return fail(QStringLiteral("invalid --tcp"));
