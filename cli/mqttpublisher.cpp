@@ -16,6 +16,7 @@ constexpr int KeepAliveSeconds = 30;
 constexpr int FirstRetryMs = 1000;
 constexpr int LastRetryMs = 30000;
 constexpr int StoppedAcknowledgeMs = 2000;
+constexpr int FirstTryMs = 2000;
 
 } // namespace
 
@@ -44,8 +45,10 @@ bool MqttPublisher::parseUrl(const QString &url, Target *target, QString *error)
     bool ok = true;
     if (colon >= 0)
         target->port = rest.mid(colon + 1).toInt(&ok, 10);
-    return ok && target->port > 0 && target->port < 65536 && !target->host.isEmpty()
-        && !target->host.contains(QLatin1Char('/')) && (at < 0 || !target->user.isEmpty());
+    if (ok && target->port > 0 && target->port < 65536 && !target->host.isEmpty()
+        && !target->host.contains(QLatin1Char('/')) && (at < 0 || !target->user.isEmpty()))
+        error->clear();
+    return error->isEmpty();
 }
 
 MqttPublisher::MqttPublisher(const Options &options)
@@ -107,6 +110,8 @@ bool MqttPublisher::start(QString *error)
         }
     }
     m_thread = std::thread(&MqttPublisher::serve, this);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait_for(lock, std::chrono::milliseconds(FirstTryMs), [this] { return m_firstTryDone; });
     return true;
 }
 
@@ -143,12 +148,22 @@ void MqttPublisher::connectionLost(int code)
             reason += QStringLiteral(" (%1)").arg(m_lastError);
         m_lastError.clear();
     }
+    firstTryDone();
     if (m_outage)
         return;
     m_outage = true;
     tell(QStringLiteral(
              "MQTT broker %1: %2; polling goes on, messages are dropped until it is reachable again")
              .arg(where(), reason));
+}
+
+void MqttPublisher::firstTryDone()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_firstTryDone = true;
+    }
+    m_wake.notify_all();
 }
 
 void MqttPublisher::waitBeforeRetry(int ms)
@@ -165,6 +180,7 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int code)
             publisher->tell(QStringLiteral("MQTT broker %1 refused the connection: %2")
                                 .arg(publisher->where(), QString::fromUtf8(mosquitto_connack_string(code))));
         publisher->m_outage = true;
+        publisher->firstTryDone();
         return;
     }
     publisher->m_connected = true;
@@ -173,6 +189,7 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int code)
     if (publisher->m_outage)
         publisher->tell(QStringLiteral("MQTT broker %1 reachable again; publishing").arg(publisher->where()));
     publisher->m_outage = false;
+    publisher->firstTryDone();
 }
 
 void MqttPublisher::onDisconnect(mosquitto *, void *self, int)

@@ -46,8 +46,9 @@ public:
     MqttPublisher(const MqttPublisher &) = delete;
     MqttPublisher &operator=(const MqttPublisher &) = delete;
 
-    // Sets up the client and starts connecting; false only for settings
-    // that can never work (a CA file that cannot be read).
+    // Sets up the client and starts connecting, waiting a moment for the
+    // first try to end so that the first rows are not dropped; false only
+    // for settings that can never work (a CA file that cannot be read).
     bool start(QString *error);
     void publishValues(int address, const QByteArray &json);
     // Publishes the state when it differs from the last one told.
@@ -66,6 +67,7 @@ private:
     void serve();
     void connectionLost(int code);
     void waitBeforeRetry(int ms);
+    void firstTryDone();
     bool publish(const QString &topic, const QByteArray &payload, bool retain, int *messageId = nullptr);
     void publishStates();
     void tell(const QString &message);
@@ -80,6 +82,7 @@ private:
     std::atomic<int> m_dropped { 0 };
     std::atomic<int> m_lastAcknowledged { 0 };
     bool m_outage = false; // told, not yet back
+    bool m_firstTryDone = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     QMap<int, bool> m_states;
