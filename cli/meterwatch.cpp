@@ -50,7 +50,7 @@ int MeterWatch::run(Interruption *interruption)
     if (interruption) {
         connect(interruption, &Interruption::requested, this, [this] {
             m_stopping = true;
-            m_link.abort();
+            m_link.close();
             QCoreApplication::exit(0);
         });
     }
@@ -114,8 +114,8 @@ void MeterWatch::exchange()
             return;
         }
         m_lastReopen = m_clock.elapsed();
-        if (!m_link.reopen(m_link.settings().baudRate, m_link.settings().parity, m_link.settings().stopBits,
-                           m_link.settings().timeoutMs, m_link.settings().retries, &error)) {
+        if (!m_link.reopen(m_link.settings().line, m_link.settings().timeoutMs, m_link.settings().retries,
+                           &error)) {
             row({}, error);
             return;
         }
@@ -191,7 +191,7 @@ void MeterWatch::row(const QVector<quint16> &values, const QString &reason)
 #endif
     if (m_options.count > 0 && m_rows >= m_options.count) {
         m_stopping = true;
-        m_link.abort();
+        m_link.close();
         QCoreApplication::exit(0);
     }
 }
