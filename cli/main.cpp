@@ -245,11 +245,11 @@ int run()
         return usageError(
             QStringLiteral("--baud %1 is not one of 4800 9600 14400 19200 28800 38400 57600 115200")
                 .arg(parser.value(baudOption)));
-    settings.baudRate = baud;
-    if (parity != QLatin1String("none") && parity != QLatin1String("odd") && parity != QLatin1String("even"))
+    settings.line.baudRate = baud;
+    if (!MeterSchema::LineSettings::parityFromName(parity))
         return usageError(QStringLiteral("--parity %1 is not none, odd or even").arg(parity));
-    settings.parity = parity == QLatin1String("odd") ? 'O' : parity == QLatin1String("even") ? 'E' : 'N';
-    if (!intValue(parser.value(stopOption), 1, 2, &settings.stopBits))
+    settings.line.parity = *MeterSchema::LineSettings::parityFromName(parity);
+    if (!intValue(parser.value(stopOption), 1, 2, &settings.line.stopBits))
         return usageError(QStringLiteral("--stop %1 is not 1 or 2").arg(parser.value(stopOption)));
     if (!intValue(parser.value(addressOption), RegisterCodec::FirstUnicastAddress,
                   RegisterCodec::LastUnicastAddress, &settings.serverAddress))
@@ -318,13 +318,13 @@ int run()
             else
                 return usageError(QStringLiteral("--bauds %1 is not a list of baud rates").arg(text));
         }
-        QVector<char> parities;
+        QVector<MeterSchema::Parity> parities;
         for (const QString &text : parser.value(paritiesOption).split(QLatin1Char(','))) {
             if (text == QLatin1String("all"))
-                parities += { 'N', 'E', 'O' };
-            else if (text == QLatin1String("none") || text == QLatin1String("even")
-                     || text == QLatin1String("odd"))
-                parities << text.at(0).toUpper().toLatin1();
+                parities
+                    += { MeterSchema::Parity::None, MeterSchema::Parity::Even, MeterSchema::Parity::Odd };
+            else if (MeterSchema::LineSettings::parityFromName(text))
+                parities << *MeterSchema::LineSettings::parityFromName(text);
             else
                 return usageError(QStringLiteral("--parities %1 is not none, even, odd or all").arg(text));
         }
@@ -340,7 +340,7 @@ int run()
         }
         for (const int stop : stops) {
             for (const int baud : bauds) {
-                for (const char parity : parities)
+                for (const MeterSchema::Parity parity : parities)
                     options.settings.append({ baud, parity, stop });
             }
         }

@@ -15,12 +15,7 @@ class Interruption;
 class MeterScan
 {
 public:
-    struct LineSetting
-    {
-        int baudRate = 115200;
-        char parity = 'N';
-        int stopBits = 1;
-    };
+    using LineSetting = MeterSchema::LineSettings;
     struct Options
     {
         QVector<LineSetting> settings;

@@ -71,7 +71,7 @@ int MeterWatch::run(Interruption *interruption)
 void MeterWatch::finish()
 {
     m_stopping = true;
-    m_link.abort();
+    m_link.close();
     QCoreApplication::exit(0);
 }
 
@@ -175,8 +175,7 @@ bool MeterWatch::portReady(QString *error)
     }
     m_lastReopen = m_clock.elapsed();
     const MeterLink::Settings &settings = m_link.settings();
-    if (!m_link.reopen(settings.baudRate, settings.parity, settings.stopBits, settings.timeoutMs,
-                       settings.retries, error))
+    if (!m_link.reopen(settings.line, settings.timeoutMs, settings.retries, error))
         return false;
     if (m_lost)
         m_err << "meterctl: the port is back" << Qt::endl;

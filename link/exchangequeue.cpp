@@ -61,10 +61,13 @@ void ExchangeQueue::handOver()
         QModbusReply *reply = exchange.isWrite
             ? m_client->sendWriteRequest(exchange.unit, exchange.serverAddress)
             : m_client->sendReadRequest(exchange.unit, exchange.serverAddress);
-        if (!reply)
+        if (!reply) {
+            emit released(-1);
             continue;
+        }
         if (reply->isFinished()) {
             reply->deleteLater();
+            emit released(-1);
             continue;
         }
         m_current = std::move(exchange);
@@ -84,11 +87,16 @@ void ExchangeQueue::finished(QModbusReply *reply)
     m_pending.clear();
     const bool wrongSize = !m_current.isWrite && reply->error() == QModbusDevice::NoError
         && reply->result().valueCount() != m_current.unit.valueCount();
+    Exchange exchange = std::move(m_current);
     m_current = Exchange();
-    const int quiet = quietAfter(reply, m_sentAt.elapsed());
+    int quiet = quietAfter(reply, m_sentAt.elapsed());
     if (wrongSize) {
+        exchange.tries += 1 + retriesTaken(m_sentAt.elapsed());
+        const int answered = int(reply->result().valueCount());
         disconnect(reply, &QModbusReply::finished, nullptr, nullptr);
         reply->deleteLater();
+        if (!retryWrongCount(std::move(exchange), &quiet))
+            emit released(answered);
     }
     if (m_client->state() != QModbusDevice::ConnectedState)
         return;
@@ -98,6 +106,15 @@ void ExchangeQueue::finished(QModbusReply *reply)
         m_gap.start(quiet);
     else
         handOver();
+}
+
+int ExchangeQueue::retriesTaken(qint64 elapsedMs) const
+{
+    const int timeout = m_client->timeout();
+    if (timeout <= 0)
+        return 0;
+    return int(
+        qMin<qint64>(m_client->numberOfRetries(), elapsedMs * 100 / (100 - TimerSlackPercent) / timeout));
 }
 
 int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
@@ -110,9 +127,19 @@ int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
     // Every retry may still be answered, each as late as this answer came.
     // The last one went out that many timeouts after the first try, so its
     // answer is due as long after this one; one timeout more lets it arrive.
-    const qint64 retries
-        = qMin<qint64>(m_client->numberOfRetries(), elapsedMs * 100 / (100 - TimerSlackPercent) / timeout);
-    return retries > 0 ? int(retries + 1) * timeout : 0;
+    const int retries = retriesTaken(elapsedMs);
+    return retries > 0 ? (retries + 1) * timeout : 0;
+}
+
+bool ExchangeQueue::retryWrongCount(Exchange exchange, int *quiet)
+{
+    if (!m_retryWrongCount || exchange.tries > m_client->numberOfRetries())
+        return false;
+    // The answer may have been another request's, late: whatever else the
+    // instrument still sends comes first, as after a missing answer.
+    *quiet = qMax(*quiet, m_client->timeout());
+    m_waiting.prepend(std::move(exchange));
+    return true;
 }
 
 void ExchangeQueue::linkStateChanged(int state)

@@ -25,7 +25,11 @@ class QModbusReply;
 // the client drops such stray answers by itself then.
 //
 // A read answered with another number of registers than it asked for cannot
-// be its own reply; it is released here and never reaches its handler.
+// be its own reply; it is released here and never reaches its handler. With
+// setRetryWrongCount(), it is asked again instead, within the client's retry
+// count, as if no answer had come.
+//
+// The window and meterctl send every request through this queue.
 class ExchangeQueue : public QObject
 {
     Q_OBJECT
@@ -45,6 +49,14 @@ public:
     // Whether the same read is waiting or on its way.
     bool holdsRead(const QModbusDataUnit &unit, int serverAddress) const;
 
+    void setRetryWrongCount(bool retry) { m_retryWrongCount = retry; }
+
+signals:
+    // A request ended without reaching its handler: answeredWords is the
+    // count of the last answer to a read that never got its own, -1 when
+    // the client did not take the request.
+    void released(int answeredWords);
+
 private:
     struct Exchange
     {
@@ -52,6 +64,8 @@ private:
         QModbusDataUnit unit;
         int serverAddress = 0;
         Attach attach;
+        // Tries the client made of it before, counted as the client does.
+        int tries = 0;
 
         bool isRead(const QModbusDataUnit &other, int server) const;
     };
@@ -59,7 +73,9 @@ private:
     void enqueue(Exchange exchange);
     void handOver();
     void finished(QModbusReply *reply);
+    int retriesTaken(qint64 elapsedMs) const;
     int quietAfter(const QModbusReply *reply, qint64 elapsedMs) const;
+    bool retryWrongCount(Exchange exchange, int *quiet);
     void linkStateChanged(int state);
 
     QModbusClient *m_client;
@@ -70,6 +86,7 @@ private:
     QElapsedTimer m_sentAt;
     // Runs from a reply's end until the next request may go.
     QTimer m_gap;
+    bool m_retryWrongCount = false;
 };
 
 #endif // METERCONFIG_EXCHANGEQUEUE_H

@@ -100,7 +100,7 @@ std::optional<quint16> checkedSignedTenthsWord(const QString &text)
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value) || value < -3276.8 || value > 3276.7)
+    if (!ok || !std::isfinite(value) || value < SignedTenthsLowest || value > SignedTenthsHighest)
         return std::nullopt;
     return signedTenthsWord(text);
 }
@@ -109,7 +109,7 @@ std::optional<quint16> checkedSignedIntegerWord(const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok, 10);
-    if (!ok || value < std::numeric_limits<qint16>::min() || value > std::numeric_limits<qint16>::max())
+    if (!ok || value < SignedIntegerLowest || value > SignedIntegerHighest)
         return std::nullopt;
     return lowWord(value);
 }

@@ -63,6 +63,12 @@ constexpr int SystemWriteWords = 4;
 constexpr int DebugCommandRegister = 10000;
 constexpr quint16 DebugCommandValue = 1;
 
+// The values the signed encodings hold.
+constexpr double SignedTenthsLowest = -3276.8;
+constexpr double SignedTenthsHighest = 3276.7;
+constexpr int SignedIntegerLowest = -32768;
+constexpr int SignedIntegerHighest = 32767;
+
 // Choice lists whose item index is the code the instrument stores.
 constexpr std::array<int, 8> BaudRates = { 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200 };
 constexpr int BaudRateChoices = int(BaudRates.size());
