@@ -31,7 +31,8 @@ const char Summary[]
       "  set KEY=VALUE...      change values: sensor.N low.N high.N correction.N\n"
       "                        (N = 1-22 or all), address, baud, parity, stop\n"
       "  scan                  find meters: each line setting and address gets one read\n"
-      "  watch                 log the 22 measured values every interval (table, csv, jsonl)\n"
+      "  watch                 log the 22 measured values of one or many meters every interval\n"
+      "                        (table, csv, jsonl, influx), optionally publishing them over MQTT\n"
       "  clone FILE --addresses LIST   restore FILE onto each address of LIST\n"
       "Run \"meterctl COMMAND --help\" for a command's own options.\n"
       "\n"
@@ -81,7 +82,12 @@ const Command Commands[] = {
       "request outstanding, one row per poll: local ISO 8601 time, channels 1-22 (empty at or above\n"
       "the meter's channel count), and the reason when a poll got no good reply. It keeps going\n"
       "through timeouts and reopens a vanished port every 3 s. --out appends to FILE and flushes\n"
-      "each row. On exit (count, Ctrl-C, SIGTERM) the link figures go to stderr." },
+      "each row. With --addresses, every meter of the list is polled in turn each interval and each\n"
+      "row carries its address; a meter that failed --offline-after polls in a row is offline and\n"
+      "asked only every --offline-retry seconds. --mqtt publishes each row on PREFIX/BUS/ADDRESS/values\n"
+      "(QoS 1), retained online/offline on PREFIX/BUS/ADDRESS/status and running/stopped on\n"
+      "PREFIX/BUS/status; a broker that is away never holds up the polling. On exit (count, Ctrl-C,\n"
+      "SIGTERM) the link figures, in total and per meter, go to stderr." },
     { "clone", "FILE",
       "Restores FILE onto each address of --addresses in turn (e.g. 2,5,7-12), with the same checks\n"
       "as restore, and prints a summary: verified, differed and fixed, not verified, no answer.\n"

@@ -97,6 +97,12 @@ bool MeterLink::reopen(const MeterSchema::LineSettings &line, int timeoutMs, int
     return open(error);
 }
 
+void MeterLink::setRetries(int retries)
+{
+    m_settings.retries = retries;
+    m_client->setNumberOfRetries(retries);
+}
+
 bool MeterLink::portExists() const
 {
 #ifdef Q_OS_WIN

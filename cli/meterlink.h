@@ -65,6 +65,8 @@ public:
     // to this server; the line is reopened with these settings.
     void setServerAddress(int address) { m_settings.serverAddress = address; }
     bool reopen(const MeterSchema::LineSettings &line, int timeoutMs, int retries, QString *error);
+    // Tries of the next requests without an answer, from now on.
+    void setRetries(int retries);
     bool isOpen() const;
     // False once the serial device has vanished (an adapter unplugged);
     // a gateway is always there.

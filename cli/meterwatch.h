@@ -49,7 +49,7 @@ private:
     bool several() const { return !m_options.addresses.isEmpty(); }
     void tick();
     void cycle();
-    void endCycle(qint64 startedMs);
+    void endCycle(qint64 onlineMs);
     void pollMeter(int address);
     bool portReady(QString *error);
     Outcome exchange(int address, QVector<quint16> *words, QString *error);

@@ -12,11 +12,15 @@ PollSchedule::PollSchedule(const QVector<int> &addresses, int offlineAfter, qint
 QVector<PollSchedule::Turn> PollSchedule::cycle(qint64 nowMs) const
 {
     QVector<Turn> turns;
+    QVector<Turn> retries;
     for (const int address : m_addresses) {
         const Meter meter = m_meters.value(address);
-        turns.append({ address, !meter.offline || nowMs - meter.lastAskedMs >= m_retryMs });
+        if (meter.offline && nowMs - meter.lastAskedMs >= m_retryMs)
+            retries.append({ address, true });
+        else
+            turns.append({ address, !meter.offline });
     }
-    return turns;
+    return turns + retries;
 }
 
 PollSchedule::Change PollSchedule::record(int address, bool good, qint64 nowMs)

@@ -21,11 +21,15 @@ public:
     // offlineAfter 0: a meter is never taken offline.
     PollSchedule(const QVector<int> &addresses, int offlineAfter, qint64 retryMs);
 
-    // The meters of a cycle starting at nowMs, in the order of the list.
+    // The meters of a cycle starting at nowMs: in the order of the list,
+    // but offline meters due to be tried again come last, so that their
+    // timeouts never hold up the meters that answer.
     QVector<Turn> cycle(qint64 nowMs) const;
     // The outcome of asking a meter, at nowMs.
     Change record(int address, bool good, qint64 nowMs);
     bool isOffline(int address) const { return m_meters.value(address).offline; }
+    // Whether a turn tries an offline meter again.
+    bool isRetry(const Turn &turn) const { return turn.ask && isOffline(turn.address); }
     const QVector<int> &addresses() const { return m_addresses; }
 
 private:
