@@ -96,22 +96,19 @@ void MeterWatch::tick()
 
 void MeterWatch::cycle()
 {
-    const qint64 started = m_clock.elapsed();
-    qint64 onlineMs = -1;
-    for (const PollSchedule::Turn &turn : m_schedule.cycle(started)) {
+    m_answeredMs = 0;
+    for (const PollSchedule::Turn &turn : m_schedule.cycle(m_clock.elapsed())) {
         if (m_stopping)
             return;
-        if (onlineMs < 0 && m_schedule.isRetry(turn))
-            onlineMs = m_clock.elapsed() - started;
         if (turn.ask)
             pollMeter(turn.address);
         else
             row(turn.address, {}, m_offlineSince.value(turn.address));
     }
-    endCycle(onlineMs < 0 ? m_clock.elapsed() - started : onlineMs);
+    endCycle();
 }
 
-void MeterWatch::endCycle(qint64 onlineMs)
+void MeterWatch::endCycle()
 {
     m_busy = false;
     ++m_cycles;
@@ -120,11 +117,11 @@ void MeterWatch::endCycle(qint64 onlineMs)
     if (!m_overran || m_stopping)
         return;
     m_overran = false;
-    // Tries of offline meters may stretch a cycle now and then; only the
+    // Timeouts of failing meters may stretch a cycle now and then; only the
     // meters that answer taking longer than the interval is worth a word.
-    if (!m_overrunTold && onlineMs > m_options.intervalMs) {
+    if (!m_overrunTold && m_answeredMs > m_options.intervalMs) {
         m_overrunTold = true;
-        m_err << "meterctl: a cycle through the meters takes " << onlineMs
+        m_err << "meterctl: a cycle through the meters that answer takes " << m_answeredMs
               << " ms, longer than the interval of " << m_options.intervalMs
               << " ms; polling back to back, as fast as the line allows" << Qt::endl;
     }
@@ -141,8 +138,11 @@ void MeterWatch::pollMeter(int address)
     const int retries = m_link.settings().retries;
     if (m_schedule.isOffline(address))
         m_link.setRetries(0);
+    const qint64 started = m_clock.elapsed();
     const Outcome outcome = exchange(address, &words, &error);
     m_link.setRetries(retries);
+    if (outcome == Outcome::Good)
+        m_answeredMs += m_clock.elapsed() - started;
     if (outcome != Outcome::PortDown) {
         const PollSchedule::Change change
             = m_schedule.record(address, outcome == Outcome::Good, m_clock.elapsed());

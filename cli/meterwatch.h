@@ -49,7 +49,7 @@ private:
     bool several() const { return !m_options.addresses.isEmpty(); }
     void tick();
     void cycle();
-    void endCycle(qint64 onlineMs);
+    void endCycle();
     void pollMeter(int address);
     bool portReady(QString *error);
     Outcome exchange(int address, QVector<quint16> *words, QString *error);
@@ -72,6 +72,7 @@ private:
     bool m_busy = false;
     bool m_overran = false;
     bool m_overrunTold = false;
+    qint64 m_answeredMs = 0; // of this cycle, in good polls
     bool m_stopping = false;
     int m_rows = 0;
     int m_cycles = 0;
