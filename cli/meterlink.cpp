@@ -66,6 +66,8 @@ MeterLink::MeterLink(const Settings &settings, QObject *parent)
     applySettings();
     m_queue = new ExchangeQueue(m_client, this);
     m_queue->setRetryWrongCount(true);
+    // A scan or a clone goes on to the next meter at once.
+    m_queue->setQuietPerServer(true);
 }
 
 void MeterLink::applySettings()

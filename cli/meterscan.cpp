@@ -47,6 +47,36 @@ void MeterScan::showProgress(const Options &options, const LineSetting &setting,
     m_err.flush();
 }
 
+QJsonObject MeterScan::report(const Options &options, const LineSetting &setting, int address,
+                              const QVector<quint16> &words)
+{
+    QJsonObject meter { { "address", address },
+                        { "baudRate", setting.baudRate },
+                        { "parity", MeterSchema::LineSettings::parityName(setting.parity) },
+                        { "stopBits", setting.stopBits },
+                        { "channelCount", words.at(ChannelCountWord) } };
+    QJsonObject stored;
+    for (const int w : { InstrumentAddressWord, BaudRateWord, ParityWord, StopBitsWord })
+        stored.insert(MeterFile::systemKey(w), MeterFile::systemValueText(w, words.at(w)));
+    meter.insert(QStringLiteral("stored"), stored);
+    if (options.json)
+        return meter;
+    if (options.progress)
+        m_err << "\r\x1b[K";
+    m_err.flush();
+    m_out << QStringLiteral("address %1 at %2: %3 channels; stored address %4, baud rate %5, "
+                            "parity %6, stop bits %7")
+                 .arg(address)
+                 .arg(setting.text())
+                 .arg(words.at(ChannelCountWord))
+                 .arg(MeterFile::systemValueText(InstrumentAddressWord, words.at(InstrumentAddressWord)),
+                      MeterFile::systemValueText(BaudRateWord, words.at(BaudRateWord)),
+                      MeterFile::systemValueText(ParityWord, words.at(ParityWord)),
+                      MeterFile::systemValueText(StopBitsWord, words.at(StopBitsWord)))
+          << Qt::endl;
+    return meter;
+}
+
 int MeterScan::run(const Options &options, Interruption *interruption)
 {
     if (interruption)
@@ -81,35 +111,7 @@ int MeterScan::run(const Options &options, Interruption *interruption)
             ++done;
             if (!probe.ok)
                 continue;
-            const auto word = [&probe](int w) {
-                return probe.words.at(w);
-            };
-            QJsonObject meter { { "address", address },
-                                { "baudRate", setting.baudRate },
-                                { "parity", MeterSchema::LineSettings::parityName(setting.parity) },
-                                { "stopBits", setting.stopBits },
-                                { "channelCount", word(ChannelCountWord) } };
-            QJsonObject stored;
-            for (const int w : { InstrumentAddressWord, BaudRateWord, ParityWord, StopBitsWord })
-                stored.insert(MeterFile::systemKey(w), MeterFile::systemValueText(w, word(w)));
-            meter.insert(QStringLiteral("stored"), stored);
-            found.append(meter);
-            if (!options.json) {
-                if (options.progress)
-                    m_err << "\r\x1b[K";
-                m_err.flush();
-                m_out << QStringLiteral("address %1 at %2: %3 channels; stored address %4, baud rate %5, "
-                                        "parity %6, stop bits %7")
-                             .arg(address)
-                             .arg(setting.text())
-                             .arg(word(ChannelCountWord))
-                             .arg(MeterFile::systemValueText(InstrumentAddressWord,
-                                                             word(InstrumentAddressWord)),
-                                  MeterFile::systemValueText(BaudRateWord, word(BaudRateWord)),
-                                  MeterFile::systemValueText(ParityWord, word(ParityWord)),
-                                  MeterFile::systemValueText(StopBitsWord, word(StopBitsWord)))
-                      << Qt::endl;
-            }
+            found.append(report(options, setting, address, probe.words));
             if (options.first)
                 break;
         }

@@ -36,6 +36,16 @@ MeterWatch::MeterWatch(MeterLink &link, const Options &options, QTextStream &out
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(options.intervalMs);
     connect(&m_timer, &QTimer::timeout, this, &MeterWatch::tick);
+    // Said at once, even while the poll that meets the loss still waits.
+    connect(&m_link, &MeterLink::portLost, this, &MeterWatch::sayLost);
+}
+
+void MeterWatch::sayLost()
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_err << "meterctl: the port is gone; reopening it every " << ReopenIntervalMs / 1000 << " s" << Qt::endl;
 }
 
 int MeterWatch::run(Interruption *interruption)
@@ -174,11 +184,8 @@ bool MeterWatch::portReady(QString *error)
 {
     if (m_link.isOpen())
         return true;
-    if (!m_lost && m_wasOpen) {
-        m_lost = true;
-        m_err << "meterctl: the port is gone; reopening it every " << ReopenIntervalMs / 1000 << " s"
-              << Qt::endl;
-    }
+    if (m_wasOpen)
+        sayLost();
     if (m_clock.elapsed() - m_lastReopen < ReopenIntervalMs) {
         *error = QStringLiteral("port closed");
         return false;

@@ -47,6 +47,7 @@ public:
 private:
     enum class Outcome { Good, Failed, PortDown };
     bool several() const { return !m_options.addresses.isEmpty(); }
+    void sayLost();
     void tick();
     void cycle();
     void endCycle();

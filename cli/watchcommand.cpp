@@ -22,29 +22,6 @@ namespace WatchCommand {
 
 namespace {
 
-struct OptionText
-{
-    const char *name;
-    const char *valueName; // empty: a switch
-    const char *defaultValue;
-    const char *description;
-};
-
-const OptionText Options[] = {
-    { "interval", "seconds", "1", "Seconds between polls (default 1)." },
-    { "count", "n", "0", "Stop after N rows, or N intervals with --addresses (default: until stopped)." },
-    { "format", "format", "", "table (default on a terminal), csv (default otherwise), jsonl or influx." },
-    { "out", "file", "", "Append the rows to FILE, flushing each one." },
-    { "addresses", "list", "", "Poll these meters in turn every interval, e.g. 1-20,33." },
-    { "offline-after", "n", "3",
-      "With --addresses: a meter is offline after N failed polls in a row (default 3)." },
-    { "offline-retry", "seconds", "30", "Ask an offline meter once every S seconds (default 30)." },
-    { "mqtt", "url", "",
-      "Publish to mqtt://[USER@]HOST[:PORT] or mqtts://...; password from METERCTL_MQTT_PASSWORD." },
-    { "mqtt-topic", "prefix", "meterconfig", "Topic prefix (default meterconfig)." },
-    { "mqtt-cafile", "file", "", "CA certificate of an mqtts:// broker (default: the system's)." },
-};
-
 QString value(const QCommandLineParser &parser, const char *name)
 {
     return parser.value(QString::fromLatin1(name));
@@ -131,17 +108,6 @@ std::unique_ptr<MqttPublisher> publisher(const QCommandLineParser &parser, const
 }
 
 } // namespace
-
-QList<QCommandLineOption> options()
-{
-    QList<QCommandLineOption> list;
-    for (const OptionText &option : Options) {
-        list << QCommandLineOption(QString::fromLatin1(option.name), QString::fromLatin1(option.description),
-                                   QString::fromLatin1(option.valueName),
-                                   QString::fromLatin1(option.defaultValue));
-    }
-    return list;
-}
 
 int run(const QCommandLineParser &parser, MeterLink &link, QTextStream &out, QTextStream &err,
         QString *problem)

@@ -50,13 +50,20 @@ bool ExchangeQueue::holdsRead(const QModbusDataUnit &unit, int serverAddress) co
 void ExchangeQueue::enqueue(Exchange exchange)
 {
     m_waiting.enqueue(std::move(exchange));
-    if (!m_pending && !m_gap.isActive())
+    if (!m_pending)
         handOver();
+}
+
+bool ExchangeQueue::mayGo(const Exchange &next) const
+{
+    // The client takes an answer only from the server it is waiting for, so
+    // a late one from another server cannot pass for the reply.
+    return !m_gap.isActive() || (m_quietPerServer && next.serverAddress != m_quietServer);
 }
 
 void ExchangeQueue::handOver()
 {
-    while (!m_pending && !m_waiting.isEmpty()) {
+    while (!m_pending && !m_waiting.isEmpty() && mayGo(m_waiting.head())) {
         Exchange exchange = m_waiting.dequeue();
         QModbusReply *reply = exchange.isWrite
             ? m_client->sendWriteRequest(exchange.unit, exchange.serverAddress)
@@ -89,6 +96,7 @@ void ExchangeQueue::finished(QModbusReply *reply)
         && reply->result().valueCount() != m_current.unit.valueCount();
     Exchange exchange = std::move(m_current);
     m_current = Exchange();
+    m_quietServer = exchange.serverAddress;
     int quiet = quietAfter(reply, m_sentAt.elapsed());
     if (wrongSize) {
         exchange.tries += 1 + retriesTaken(m_sentAt.elapsed());
@@ -104,8 +112,7 @@ void ExchangeQueue::finished(QModbusReply *reply)
     // as if it had been queued there all along.
     if (quiet > 0)
         m_gap.start(quiet);
-    else
-        handOver();
+    handOver();
 }
 
 int ExchangeQueue::retriesTaken(qint64 elapsedMs) const

@@ -22,7 +22,9 @@ class QModbusReply;
 // the next request only once the previous reply has finished, and after a
 // reply that needed retries or never came only once whatever the instrument
 // may still send for it has had time to arrive while nothing is outstanding;
-// the client drops such stray answers by itself then.
+// the client drops such stray answers by itself then. With
+// setQuietPerServer(), requests to other servers (a scan going through
+// addresses) do not wait for it.
 //
 // A read answered with another number of registers than it asked for cannot
 // be its own reply; it is released here and never reaches its handler. With
@@ -50,6 +52,7 @@ public:
     bool holdsRead(const QModbusDataUnit &unit, int serverAddress) const;
 
     void setRetryWrongCount(bool retry) { m_retryWrongCount = retry; }
+    void setQuietPerServer(bool perServer) { m_quietPerServer = perServer; }
 
 signals:
     // A request ended without reaching its handler: answeredWords is the
@@ -71,6 +74,7 @@ private:
     };
 
     void enqueue(Exchange exchange);
+    bool mayGo(const Exchange &next) const;
     void handOver();
     void finished(QModbusReply *reply);
     int retriesTaken(qint64 elapsedMs) const;
@@ -86,7 +90,10 @@ private:
     QElapsedTimer m_sentAt;
     // Runs from a reply's end until the next request may go.
     QTimer m_gap;
+    // The server whose late answers the gap waits for.
+    int m_quietServer = -1;
     bool m_retryWrongCount = false;
+    bool m_quietPerServer = false;
 };
 
 #endif // METERCONFIG_EXCHANGEQUEUE_H

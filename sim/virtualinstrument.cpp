@@ -89,7 +89,9 @@ VirtualInstrument::~VirtualInstrument()
 bool VirtualInstrument::open(const QString &linkPath)
 {
     closePort();
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // Never inherited by a program started meanwhile (a client under test):
+    // the line must hang up when this side closes.
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         m_errorString = systemError(QStringLiteral("posix_openpt"));
         return false;
@@ -132,7 +134,7 @@ bool VirtualInstrument::openDevice(const QString &path, qint32 baudRate, char pa
         m_errorString = QStringLiteral("unsupported line settings");
         return false;
     }
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         m_errorString = systemError(path);
         return false;

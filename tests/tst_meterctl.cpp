@@ -642,7 +642,8 @@ void TestMeterctl::watchSurvivesLostPort()
     VirtualInstrument &instrument = m_rig->instrument;
     const QString link = m_dir.filePath("meter");
     QVERIFY(instrument.open(link));
-    QProcess *watch = m_rig->start({ "--port", link, "watch", "--interval", "0.1", "--format", "csv" });
+    constexpr int IntervalMs = 500;
+    QProcess *watch = m_rig->start({ "--port", link, "watch", "--interval", "0.5", "--format", "csv" });
     QByteArray out;
     const auto goodRows = [&] {
         out += watch->readAllStandardOutput();
@@ -650,12 +651,15 @@ void TestMeterctl::watchSurvivesLostPort()
     };
     QVERIFY(CliRig::waitFor([&] { return goodRows() >= 3; }));
     instrument.closePort();
+    QElapsedTimer sinceLoss;
+    sinceLoss.start();
     QByteArray err;
     QVERIFY2(CliRig::waitFor([&] {
                  err += watch->readAllStandardError();
                  return err.contains("the port is gone");
              }),
              (err + out.right(300)).constData());
+    QVERIFY2(sinceLoss.elapsed() < IntervalMs, qPrintable(QString::number(sinceLoss.elapsed())));
     const int before = goodRows();
     QVERIFY(instrument.open(link));
     QVERIFY(CliRig::waitFor([&] { return goodRows() >= before + 3; }));
@@ -665,6 +669,18 @@ void TestMeterctl::watchSurvivesLostPort()
     QCOMPARE(watch->exitCode(), 0);
     err += watch->readAllStandardError();
     QVERIFY2(err.contains("requests ") && err.contains("response time median"), err.constData());
+
+    // A row for every interval, with values or with the reason there are none.
+    out += watch->readAllStandardOutput();
+    const QList<QByteArray> rows = out.trimmed().split('\n').mid(1);
+    QDateTime last;
+    for (const QByteArray &row : rows) {
+        const QList<QByteArray> cells = row.split(',');
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(cells.first()), Qt::ISODateWithMs);
+        QVERIFY2(!last.isValid() || last.msecsTo(time) < IntervalMs * 3 / 2, row.constData());
+        QVERIFY2(!cells.at(1).isEmpty() || !cells.last().isEmpty(), row.constData());
+        last = time;
+    }
 }
 
 void TestMeterctl::watchFileAfterKill()
