@@ -117,8 +117,6 @@ private:
     bool openLink();
     // port: the one that failed to open, for the reason it gives.
     void showOpenFailure(const QSerialPort *port);
-    // A write the window will not send, and why; like the open failure, modal.
-    void showRefusal(const QString &title, const QString &text, const QString &reason);
 
     // The debug console.
     bool inConnectedMode() const;
@@ -133,7 +131,7 @@ private:
     void showFreshness();
     // Fields whose text the channel-table write refused, until edited or read again.
     void watchFieldFaults();
-    QWidget *channelField(WriteChecks::Table table, int channel) const;
+    QWidget *channelField(MeterSchema::Table table, int channel) const;
     void markFieldFaults(const QVector<WriteChecks::FieldFault> &faults);
     bool confirmLinkChange(const WriteChecks::SystemWords &words);
 

@@ -106,8 +106,8 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     const Nanos byteTime = 1000000000LL * bits / baud;
-    Direction toInstrument { master, upstream, byteTime };
-    Direction toClient { upstream, master, byteTime };
+    Direction toInstrument { master, upstream, byteTime, 0, {} };
+    Direction toClient { upstream, master, byteTime, 0, {} };
     for (;;) {
         pollfd fds[3] = { { master, POLLIN, 0 }, { upstream, POLLIN, 0 }, { STDIN_FILENO, POLLIN, 0 } };
         Nanos due = -1;

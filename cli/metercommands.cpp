@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+using namespace MeterSchema;
 using namespace RegisterCodec;
 
 namespace {
@@ -14,7 +15,73 @@ QString range(int start, int count)
     return count == 1 ? QString::number(start) : QStringLiteral("%1-%2").arg(start).arg(start + count - 1);
 }
 
-QVector<quint16> systemWords(const MeterConfiguration &configuration, int first, int count)
+// What one KEY=VALUE of "set" changes; known is false for a KEY that names nothing.
+struct Assignment
+{
+    bool known = false;
+    QString problem;
+    QVector<MeterCommands::Change> changes;
+};
+
+// KEY.N=VALUE, N a channel or "all", for the table whose set key is KEY.
+Assignment parseTableAssignment(const QString &key, const QString &value)
+{
+    Assignment result;
+    const int dot = key.indexOf(QLatin1Char('.'));
+    for (const ChannelTable &table : channelTables()) {
+        if (dot <= 0 || key.left(dot) != QLatin1String(table.setKey))
+            continue;
+        result.known = true;
+        const QString which = key.mid(dot + 1);
+        bool one = false;
+        const int channel = which.toInt(&one, 10);
+        const std::optional<quint16> word = table.encode(value);
+        if (which != QLatin1String("all") && (!one || channel < 1 || channel > ChannelTableWriteWords))
+            result.problem = QStringLiteral("the channel must be 1-%1 or all").arg(ChannelTableWriteWords);
+        else if (!word)
+            result.problem = expected(table);
+        else if (one)
+            result.changes.append({ table.start + channel - 1, *word });
+        else
+            for (int c = 0; c < ChannelTableWriteWords; ++c)
+                result.changes.append({ table.start + c, *word });
+        break;
+    }
+    return result;
+}
+
+// KEY=VALUE for a system word the operator may write.
+Assignment parseSystemAssignment(const QString &key, const QString &value)
+{
+    Assignment result;
+    for (const SystemWord &word : systemWords()) {
+        if (word.writer != Writer::Operator || key != QLatin1String(word.setKey))
+            continue;
+        result.known = true;
+        if (const std::optional<quint16> w = word.fromText(value))
+            result.changes.append({ word.registerAddress, *w });
+        else
+            result.problem = expected(word);
+        break;
+    }
+    return result;
+}
+
+QString assignmentKeys()
+{
+    QStringList tables;
+    for (const ChannelTable &table : channelTables())
+        tables << QStringLiteral("%1.N").arg(QLatin1String(table.setKey));
+    QStringList keys = { tables.join(QLatin1Char(' '))
+                         + QStringLiteral(" (N = 1-%1 or all)").arg(ChannelTableWriteWords) };
+    for (const SystemWord &word : systemWords()) {
+        if (word.writer == Writer::Operator)
+            keys << QLatin1String(word.setKey);
+    }
+    return keys.join(QStringLiteral(", "));
+}
+
+QVector<quint16> blockWords(const MeterConfiguration &configuration, int first, int count)
 {
     QVector<quint16> words;
     for (int i = first; i < first + count; ++i)
@@ -55,14 +122,13 @@ bool MeterCommands::readConfiguration(MeterConfiguration *configuration)
     for (int i = 0; i < SystemBlockWords; ++i)
         configuration->system[size_t(i)] = system.words.at(i);
     // Whole tables, as the window reads them; the rows it lacks are dropped.
-    for (int table = 0; table < MeterConfiguration::TableCount; ++table) {
-        const MeterLink::Result words
-            = m_link.readHolding(MeterConfiguration::tableStart(table), ChannelTableWords);
+    for (const ChannelTable &table : channelTables()) {
+        const MeterLink::Result words = m_link.readHolding(table.start, ChannelTableWords);
         if (!words.ok) {
             fail(words.error);
             return false;
         }
-        configuration->setTableWords(table, words.words);
+        configuration->setTableWords(table.table, words.words);
     }
     return true;
 }
@@ -167,32 +233,15 @@ int MeterCommands::restore(const QString &path, const RestoreOptions &options)
     MeterConfiguration file;
     if (!loadFile(path, &file))
         return BadFile;
-    const auto &system = file.system;
-    if (options.withLineSettings) {
-        const int address = system[InstrumentAddressWord];
-        QString problem;
-        if (address < FirstUnicastAddress || address > LastUnicastAddress)
-            problem = QStringLiteral("\"address\" %1 is not a single server (1-247)").arg(address);
-        else if (system[BaudRateWord] >= BaudRateChoices)
-            problem = QStringLiteral("baud-rate code %1 names no rate").arg(system[BaudRateWord]);
-        else if (!checkedStopBitsWord(system[StopBitsWord]))
-            problem = QStringLiteral("\"stopBits\" %1 is neither 1 nor 2").arg(system[StopBitsWord]);
-        else if (system[ParityWord] >= ParityChoices)
-            problem = QStringLiteral("parity code %1 names no parity").arg(system[ParityWord]);
-        if (!problem.isEmpty()) {
-            fail(QStringLiteral("%1: \"system\": %2; the line settings are not restored from it")
-                     .arg(path, problem));
+    for (int w = 0; w < SystemWordCount; ++w) {
+        const SystemWord &word = systemWord(w);
+        const bool restored = (word.writer == Writer::Operator && options.withLineSettings)
+            || (word.writer == Writer::Factory && options.withFactory);
+        const quint16 value = file.system[size_t(w)];
+        if (restored && !mayWrite(word, value)) {
+            fail(QStringLiteral("%1: \"system\": \"%2\" %3 cannot be restored: %4")
+                     .arg(path, QLatin1String(word.fileKey), word.toText(value), expected(word)));
             return BadFile;
-        }
-    }
-    if (options.withFactory) {
-        for (const int word : { ChannelCountWord, BaudErrorCountWord }) {
-            if (system[size_t(word)] > 0xFF) {
-                fail(QStringLiteral("%1: \"system\": \"%2\" %3 does not fit the byte the meter keeps it in")
-                         .arg(path, MeterFile::systemKey(word))
-                         .arg(system[size_t(word)]));
-                return BadFile;
-            }
         }
     }
 
@@ -207,23 +256,25 @@ int MeterCommands::restore(const QString &path, const RestoreOptions &options)
         QString what;
     };
     QVector<Write> writes;
-    for (int table = 0; table < MeterConfiguration::TableCount; ++table) {
-        if (file.tables[size_t(table)] != meter.tables[size_t(table)])
-            writes.append({ MeterConfiguration::tableStart(table), file.tableWords(table),
-                            MeterConfiguration::tableKey(table) + QStringLiteral(" table") });
+    for (const ChannelTable &table : channelTables()) {
+        if (file.tables[size_t(table.table)] != meter.tables[size_t(table.table)])
+            writes.append({ table.start, file.tableWords(table.table),
+                            QLatin1String(table.fileKey) + QStringLiteral(" table") });
     }
     // The factory words one by one, as the factory dialog writes them.
-    if (options.withFactory) {
-        for (const int word : { ChannelCountWord, BaudErrorCountWord }) {
-            if (file.system[size_t(word)] != meter.system[size_t(word)])
-                writes.append(
-                    { SystemBlockStart + word, systemWords(file, word, 1), MeterFile::systemKey(word) });
-        }
+    bool factoryDiffers = false;
+    for (int w = 0; w < SystemWordCount; ++w) {
+        const SystemWord &word = systemWord(w);
+        if (word.writer != Writer::Factory || file.system[size_t(w)] == meter.system[size_t(w)])
+            continue;
+        factoryDiffers = true;
+        if (options.withFactory)
+            writes.append({ word.registerAddress, blockWords(file, w, 1), QLatin1String(word.fileKey) });
     }
     // Last: once the address or line settings change, the meter may stop
     // answering at the ones this link uses.
-    const QVector<quint16> line = systemWords(file, InstrumentAddressWord, SystemWriteWords);
-    const bool lineDiffers = line != systemWords(meter, InstrumentAddressWord, SystemWriteWords);
+    const QVector<quint16> line = blockWords(file, InstrumentAddressWord, SystemWriteWords);
+    const bool lineDiffers = line != blockWords(meter, InstrumentAddressWord, SystemWriteWords);
     if (options.withLineSettings && lineDiffers)
         writes.append({ SystemWriteStart, line, QStringLiteral("address and line settings") });
 
@@ -231,8 +282,6 @@ int MeterCommands::restore(const QString &path, const RestoreOptions &options)
         m_out << difference << '\n';
     if (!options.withLineSettings && lineDiffers)
         m_out << "address and line settings left as they are (--with-line-settings writes them)\n";
-    const bool factoryDiffers = file.system[ChannelCountWord] != meter.system[ChannelCountWord]
-        || file.system[BaudErrorCountWord] != meter.system[BaudErrorCountWord];
     if (!options.withFactory && factoryDiffers)
         m_out << "channel count and baud error count left as they are (--with-factory writes them)\n";
 
@@ -256,88 +305,24 @@ int MeterCommands::restore(const QString &path, const RestoreOptions &options)
 
 bool MeterCommands::parseAssignments(const QStringList &pairs, QVector<Change> *changes, QString *problem)
 {
-    static const QStringList tableKeys = { QStringLiteral("correction"), QStringLiteral("low"),
-                                           QStringLiteral("high"), QStringLiteral("sensor") };
-    static const QStringList parities
-        = { QStringLiteral("none"), QStringLiteral("odd"), QStringLiteral("even") };
     changes->clear();
     for (const QString &pair : pairs) {
         const int equals = pair.indexOf(QLatin1Char('='));
-        const QString key = pair.left(equals);
-        const QString value = pair.mid(equals + 1);
-        const auto bad = [&](const QString &why) {
-            *problem = QStringLiteral("%1: %2").arg(pair, why);
-            return false;
-        };
+        Assignment assignment;
+        if (equals > 0) {
+            assignment = parseTableAssignment(pair.left(equals), pair.mid(equals + 1));
+            if (!assignment.known)
+                assignment = parseSystemAssignment(pair.left(equals), pair.mid(equals + 1));
+        }
         if (equals <= 0)
-            return bad(QStringLiteral("not KEY=VALUE"));
-
-        const int dot = key.indexOf(QLatin1Char('.'));
-        const int table = tableKeys.indexOf(key.left(dot));
-        if (dot > 0 && table >= 0) {
-            const QString which = key.mid(dot + 1);
-            bool ok = false;
-            const int channel = which.toInt(&ok, 10);
-            if (which != QLatin1String("all") && (!ok || channel < 1 || channel > ChannelTableWriteWords))
-                return bad(QStringLiteral("the channel must be 1-22 or all"));
-            std::optional<quint16> word;
-            QString expected;
-            switch (table) {
-            case MeterConfiguration::Correction:
-                word = checkedSignedTenthsWord(value);
-                expected = QStringLiteral("a correction is a number from -3276.8 to 3276.7");
-                break;
-            case MeterConfiguration::SensorType:
-                word = checkedSensorTypeWord(value);
-                expected = QStringLiteral("a sensor type is one of %1, or its code 0-32")
-                               .arg(sensorTypeNames().join(QLatin1Char(' ')));
-                break;
-            default:
-                word = checkedSignedIntegerWord(value);
-                expected = QStringLiteral("a range limit is a whole number from -32768 to 32767");
-                break;
-            }
-            if (!word)
-                return bad(expected);
-            const int first = ok ? channel : 1;
-            const int last = ok ? channel : ChannelTableWriteWords;
-            for (int c = first; c <= last; ++c)
-                changes->append({ MeterConfiguration::tableStart(table) + c - 1, *word });
-            continue;
+            assignment.problem = QStringLiteral("not KEY=VALUE");
+        else if (!assignment.known)
+            assignment.problem = QStringLiteral("unknown key; the keys are %1").arg(assignmentKeys());
+        if (!assignment.problem.isEmpty()) {
+            *problem = QStringLiteral("%1: %2").arg(pair, assignment.problem);
+            return false;
         }
-
-        std::optional<quint16> word;
-        int address = 0;
-        if (key == QLatin1String("address")) {
-            address = InstrumentAddressRegister;
-            word = checkedUnsignedIntegerWord(value);
-            if (!word || *word < FirstUnicastAddress || *word > LastUnicastAddress)
-                return bad(QStringLiteral("an address is 1-247"));
-        } else if (key == QLatin1String("baud")) {
-            address = BaudRateRegister;
-            bool ok = false;
-            const qint64 rate = value.toLongLong(&ok, 10);
-            word = ok ? checkedBaudRateWord(rate) : std::nullopt;
-            if (!word)
-                return bad(
-                    QStringLiteral("the baud rate is one of 4800 9600 14400 19200 28800 38400 57600 115200"));
-        } else if (key == QLatin1String("parity")) {
-            address = ParityRegister;
-            word = checkedChoiceWord(parities.indexOf(value), ParityChoices);
-            if (!word)
-                return bad(QStringLiteral("the parity is none, odd or even"));
-        } else if (key == QLatin1String("stop")) {
-            address = StopBitsRegister;
-            bool ok = false;
-            const int stop = value.toInt(&ok, 10);
-            word = ok ? checkedStopBitsWord(stop) : std::nullopt;
-            if (!word)
-                return bad(QStringLiteral("the stop bits are 1 or 2"));
-        } else {
-            return bad(QStringLiteral("unknown key; the keys are sensor.N low.N high.N correction.N "
-                                      "(N = 1-22 or all), address, baud, parity, stop"));
-        }
-        changes->append({ address, *word });
+        *changes += assignment.changes;
     }
     if (changes->isEmpty()) {
         *problem = QStringLiteral("nothing to set");
@@ -359,11 +344,9 @@ int MeterCommands::set(const QVector<Change> &changes)
         QString what;
     };
     QVector<Block> blocks;
-    for (int table = 0; table < MeterConfiguration::TableCount; ++table) {
-        const int start = MeterConfiguration::tableStart(table);
-        blocks.append({ start, ChannelTableWords, start, ChannelTableWriteWords,
-                        MeterConfiguration::tableKey(table) + QStringLiteral(" table") });
-    }
+    for (const ChannelTable &table : channelTables())
+        blocks.append({ table.start, ChannelTableWords, table.start, ChannelTableWriteWords,
+                        QLatin1String(table.fileKey) + QStringLiteral(" table") });
     // The address and line settings last, as in restore.
     blocks.append({ SystemBlockStart, SystemBlockWords, SystemWriteStart, SystemWriteWords,
                     QStringLiteral("address and line settings") });

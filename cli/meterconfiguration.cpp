@@ -8,20 +8,8 @@
 
 #include <cmath>
 
+using namespace MeterSchema;
 using namespace RegisterCodec;
-
-int MeterConfiguration::tableStart(int table)
-{
-    static constexpr int starts[TableCount]
-        = { CorrectionTableStart, RangeLowTableStart, RangeHighTableStart, SensorTypeTableStart };
-    return starts[table];
-}
-
-QString MeterConfiguration::tableKey(int table)
-{
-    static const char *const keys[TableCount] = { "correction", "rangeLow", "rangeHigh", "sensor" };
-    return QString::fromLatin1(keys[table]);
-}
 
 QVector<quint16> MeterConfiguration::tableWords(int table) const
 {
@@ -39,9 +27,6 @@ namespace MeterFile {
 
 namespace {
 
-const char *const SystemKeys[SystemBlockWords]
-    = { "channelCount", "address", "baudRate", "stopBits", "parity", "baudErrorCount" };
-const char *const ParityNames[ParityChoices] = { "none", "odd", "even" };
 // A baud-rate word the list does not name is kept under its own key, so that
 // a code can never be taken for a rate or the other way round.
 const char BaudCodeKey[] = "baudCode";
@@ -101,10 +86,18 @@ std::optional<quint16> namedOrCode(const QJsonValue &value, const QStringList &n
 QStringList parityNames()
 {
     QStringList names;
-    for (const char *name : ParityNames)
-        names << QString::fromLatin1(name);
+    for (int code = 0; code < ParityCount; ++code)
+        names << LineSettings::parityName(Parity(code));
     return names;
 }
+
+QString tableKey(int table)
+{
+    return QString::fromLatin1(channelTable(table).fileKey);
+}
+
+// The file lists a channel's tables in this order, the system words in the other.
+constexpr Table FileTableOrder[] = { SensorType, RangeLow, RangeHigh, Correction };
 
 // Collects the first problem; every later check becomes a no-op.
 class Checker
@@ -153,8 +146,8 @@ void decodeSystem(const QJsonObject &system, MeterConfiguration *result, Checker
 {
     const QString where = QStringLiteral("\"system\"");
     QStringList keys;
-    for (const char *key : SystemKeys)
-        keys << QString::fromLatin1(key);
+    for (int word = 0; word < SystemWordCount; ++word)
+        keys << systemKey(word);
     const bool byCode
         = system.contains(QLatin1String(BaudCodeKey)) && !system.contains(keys.at(BaudRateWord));
     if (byCode)
@@ -173,18 +166,18 @@ void decodeSystem(const QJsonObject &system, MeterConfiguration *result, Checker
     result->system[BaudRateWord] = byCode
         ? check.word(system, baudKey, checkedUnsignedIntegerWord(integerText(baud)), where, word16)
         : check.word(system, baudKey, checkedBaudRateWord(integerText(baud).toLongLong()), where,
-                     QStringLiteral("one of the rates 4800 9600 14400 19200 28800 38400 57600 115200"));
+                     QStringLiteral("one of the rates %1").arg(LineSettings::baudRatesText()));
     const QString parityKey = keys.at(ParityWord);
-    result->system[ParityWord]
-        = check.word(system, parityKey, namedOrCode(system.value(parityKey), parityNames()), where,
-                     QStringLiteral("\"none\", \"odd\", \"even\" or a code from 0 to 65535"));
+    result->system[ParityWord] = check.word(
+        system, parityKey, namedOrCode(system.value(parityKey), parityNames()), where,
+        QStringLiteral("\"%1\" or a code from 0 to 65535").arg(parityNames().join(QStringLiteral("\", \""))));
 }
 
 void decodeChannels(const QJsonArray &channels, MeterConfiguration *result, Checker &check)
 {
     QStringList keys = { QStringLiteral("channel") };
-    for (int table = 0; table < MeterConfiguration::TableCount; ++table)
-        keys << MeterConfiguration::tableKey(table);
+    for (int table = 0; table < TableCount; ++table)
+        keys << tableKey(table);
     QSet<int> seen;
     for (int i = 0; i < channels.size() && !check.failed(); ++i) {
         QString where = QStringLiteral("\"channels\" entry %1").arg(i + 1);
@@ -205,22 +198,18 @@ void decodeChannels(const QJsonArray &channels, MeterConfiguration *result, Chec
         seen.insert(channel);
         where = QStringLiteral("channel %1").arg(channel);
 
-        using MC = MeterConfiguration;
-        const auto value = [&entry](int table) {
-            return entry.value(MC::tableKey(table));
-        };
-        const auto store = [&](int table, std::optional<quint16> word, const QString &expected) {
-            result->tables[size_t(table)][size_t(channel - 1)]
-                = check.word(entry, MC::tableKey(table), word, where, expected);
-        };
-        store(MC::Correction, checkedSignedTenthsWord(numberText(value(MC::Correction))),
-              QStringLiteral("a number from -3276.8 to 3276.7"));
-        store(MC::RangeLow, checkedSignedIntegerWord(integerText(value(MC::RangeLow))),
-              QStringLiteral("a whole number from -32768 to 32767"));
-        store(MC::RangeHigh, checkedSignedIntegerWord(integerText(value(MC::RangeHigh))),
-              QStringLiteral("a whole number from -32768 to 32767"));
-        store(MC::SensorType, namedOrCode(value(MC::SensorType), sensorTypeNames()),
-              QStringLiteral("a sensor type of the list (such as \"PT100\") or a code from 0 to 65535"));
+        for (const ChannelTable &table : channelTables()) {
+            const QJsonValue value = entry.value(tableKey(table.table));
+            // Lossless: a sensor code the list does not name is kept as it is.
+            const std::optional<quint16> word = table.table == SensorType
+                ? namedOrCode(value, sensorTypeNames())
+                : table.encode(table.decimals > 0 ? numberText(value) : integerText(value));
+            const QString expected = table.table == SensorType
+                ? QStringLiteral("a sensor type of the list (such as \"PT100\") or a code from 0 to 65535")
+                : MeterSchema::expected(table);
+            result->tables[size_t(table.table)][size_t(channel - 1)]
+                = check.word(entry, tableKey(table.table), word, where, expected);
+        }
     }
     for (int channel = 1; channel <= ChannelTableWriteWords && !check.failed(); ++channel) {
         if (!seen.contains(channel))
@@ -230,31 +219,14 @@ void decodeChannels(const QJsonArray &channels, MeterConfiguration *result, Chec
 
 } // namespace
 
-QString channelValueText(int table, quint16 word)
-{
-    switch (table) {
-    case MeterConfiguration::Correction:
-        return signedTenthsText(word);
-    case MeterConfiguration::SensorType:
-        return word < SensorTypeChoices ? sensorTypeNames().at(word) : QString::number(word);
-    default:
-        return signedIntegerText(word);
-    }
-}
-
 QString systemKey(int word)
 {
-    return QString::fromLatin1(SystemKeys[word]);
+    return QString::fromLatin1(systemWord(word).fileKey);
 }
 
 QString systemValueText(int word, quint16 value)
 {
-    if (word == BaudRateWord)
-        return value < BaudRateChoices ? QString::number(BaudRates[value])
-                                       : QStringLiteral("code %1").arg(value);
-    if (word == ParityWord && value < ParityChoices)
-        return QString::fromLatin1(ParityNames[value]);
-    return unsignedIntegerText(value);
+    return systemWord(word).toText(value);
 }
 
 QByteArray encode(const MeterConfiguration &configuration, const QDateTime &savedUtc)
@@ -265,26 +237,25 @@ QByteArray encode(const MeterConfiguration &configuration, const QDateTime &save
                             BaudErrorCountWord }) {
         const quint16 value = system[size_t(word)];
         QString key = systemKey(word);
-        QString text = unsignedIntegerText(value);
-        if (word == BaudRateWord && value >= BaudRateChoices)
+        QString text = systemValueText(word, value);
+        if (word == BaudRateWord && value >= BaudRateChoices) {
             key = QString::fromLatin1(BaudCodeKey);
-        else if (word == BaudRateWord)
-            text = QString::number(BaudRates[value]);
-        else if (word == ParityWord && value < ParityChoices)
-            text = quoted(QString::fromLatin1(ParityNames[value]));
+            text = unsignedIntegerText(value);
+        } else if (word == ParityWord && value < ParityCount) {
+            text = quoted(text);
+        }
         systemFields << QStringLiteral("%1: %2").arg(quoted(key), text);
     }
 
     QStringList channels;
     for (int channel = 0; channel < ChannelTableWriteWords; ++channel) {
         QString line = QStringLiteral("    { \"channel\": %1").arg(channel + 1);
-        for (const int table : { MeterConfiguration::SensorType, MeterConfiguration::RangeLow,
-                                 MeterConfiguration::RangeHigh, MeterConfiguration::Correction }) {
+        for (const Table table : FileTableOrder) {
             const quint16 word = configuration.tables[size_t(table)][size_t(channel)];
-            QString text = channelValueText(table, word);
-            if (table == MeterConfiguration::SensorType && word < SensorTypeChoices)
+            QString text = channelTable(table).decode(word);
+            if (table == SensorType && word < SensorTypeChoices)
                 text = quoted(text);
-            line += QStringLiteral(", %1: %2").arg(quoted(MeterConfiguration::tableKey(table)), text);
+            line += QStringLiteral(", %1: %2").arg(quoted(tableKey(table)), text);
         }
         channels << line + QStringLiteral(" }");
     }
@@ -347,15 +318,14 @@ QStringList differences(const MeterConfiguration &file, const MeterConfiguration
 {
     QStringList lines;
     for (int channel = 0; channel < ChannelTableWriteWords; ++channel) {
-        for (const int table : { MeterConfiguration::SensorType, MeterConfiguration::RangeLow,
-                                 MeterConfiguration::RangeHigh, MeterConfiguration::Correction }) {
+        for (const Table table : FileTableOrder) {
             const quint16 a = file.tables[size_t(table)][size_t(channel)];
             const quint16 b = meter.tables[size_t(table)][size_t(channel)];
             if (a != b)
                 lines << QStringLiteral("channel %1 %2: file %3, meter %4")
                              .arg(channel + 1)
-                             .arg(MeterConfiguration::tableKey(table), channelValueText(table, a),
-                                  channelValueText(table, b));
+                             .arg(tableKey(table), channelTable(table).decode(a),
+                                  channelTable(table).decode(b));
         }
     }
     for (int word = 0; word < SystemBlockWords; ++word) {
@@ -370,27 +340,25 @@ QStringList differences(const MeterConfiguration &file, const MeterConfiguration
 
 QString listing(const MeterConfiguration &configuration)
 {
-    const auto &system = configuration.system;
+    const auto shown = [&configuration](int word) {
+        return systemValueText(word, configuration.system[size_t(word)]);
+    };
     QString text;
     text += QStringLiteral("channel count %1, address %2, baud rate %3, parity %4, stop bits %5, "
                            "baud error count %6\n\n")
-                .arg(systemValueText(ChannelCountWord, system[ChannelCountWord]),
-                     systemValueText(InstrumentAddressWord, system[InstrumentAddressWord]),
-                     systemValueText(BaudRateWord, system[BaudRateWord]),
-                     systemValueText(ParityWord, system[ParityWord]),
-                     systemValueText(StopBitsWord, system[StopBitsWord]),
-                     systemValueText(BaudErrorCountWord, system[BaudErrorCountWord]));
+                .arg(shown(ChannelCountWord), shown(InstrumentAddressWord), shown(BaudRateWord),
+                     shown(ParityWord), shown(StopBitsWord), shown(BaudErrorCountWord));
     text += QStringLiteral("channel  sensor   range low  range high  correction\n");
     for (int channel = 0; channel < ChannelTableWriteWords; ++channel) {
-        const auto cell = [&](int table) {
-            return channelValueText(table, configuration.tables[size_t(table)][size_t(channel)]);
+        const auto cell = [&](Table table) {
+            return channelTable(table).decode(configuration.tables[size_t(table)][size_t(channel)]);
         };
         text += QStringLiteral("%1  %2 %3 %4 %5\n")
                     .arg(channel + 1, 7)
-                    .arg(cell(MeterConfiguration::SensorType), -8)
-                    .arg(cell(MeterConfiguration::RangeLow), 9)
-                    .arg(cell(MeterConfiguration::RangeHigh), 11)
-                    .arg(cell(MeterConfiguration::Correction), 11);
+                    .arg(cell(SensorType), -8)
+                    .arg(cell(RangeLow), 9)
+                    .arg(cell(RangeHigh), 11)
+                    .arg(cell(Correction), 11);
     }
     return text;
 }

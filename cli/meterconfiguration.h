@@ -1,7 +1,7 @@
 #ifndef METERCTL_METERCONFIGURATION_H
 #define METERCTL_METERCONFIGURATION_H
 
-#include "registercodec.h"
+#include "meterschema.h"
 
 #include <QDateTime>
 #include <QString>
@@ -16,16 +16,12 @@
 // configuration read, saved and loaded again is the same words.
 struct MeterConfiguration
 {
-    // In the order the window writes them.
-    enum Table { Correction, RangeLow, RangeHigh, SensorType };
-    static constexpr int TableCount = 4;
+    // Indexed by MeterSchema::Table, in the order the window writes them.
+    static constexpr int TableCount = MeterSchema::TableCount;
 
     std::array<quint16, RegisterCodec::SystemBlockWords> system {};
     std::array<std::array<quint16, RegisterCodec::ChannelTableWriteWords>, TableCount> tables {};
 
-    static int tableStart(int table);
-    // "correction", "rangeLow", "rangeHigh", "sensor": the file's key names.
-    static QString tableKey(int table);
     QVector<quint16> tableWords(int table) const;
     void setTableWords(int table, const QVector<quint16> &words);
 
@@ -41,10 +37,8 @@ namespace MeterFile {
 constexpr char FormatName[] = "meterconfig-backup";
 constexpr int FormatVersion = 1;
 
-// Text of one word as the file and the listings show it: a sensor or parity
-// name, a baud rate, a number; a code outside its list as the code itself.
-QString channelValueText(int table, quint16 word);
-// Word offset within the system block -> key name and value text.
+// A system word's key name and the text of its value (a baud rate, a parity
+// name, a number; a code outside its list as the code itself).
 QString systemKey(int word);
 QString systemValueText(int word, quint16 value);
 

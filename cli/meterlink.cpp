@@ -209,7 +209,10 @@ MeterLink::Result MeterLink::writeHolding(int start, const QVector<quint16> &wor
 MeterLink::Result MeterLink::exchange(const QModbusDataUnit &unit, bool write, const QString &what)
 {
     QEventLoop loop;
+    // The reply handed out last, and whether it reached its end: one that
+    // the queue asks again for drops out of sight without reaching it.
     QPointer<QModbusReply> reply;
+    bool done = false;
     int released = -2; // still on its way
     QElapsedTimer clock;
     // A client whose port broke under it may never finish a reply.
@@ -226,19 +229,25 @@ MeterLink::Result MeterLink::exchange(const QModbusDataUnit &unit, bool write, c
         if (!clock.isValid())
             clock.start();
         limit.start((m_settings.retries + 1) * m_settings.timeoutMs + 1000);
-        connect(handed, &QModbusReply::finished, &loop, &QEventLoop::quit);
+        connect(handed, &QModbusReply::finished, &loop, [&] {
+            done = true;
+            loop.quit();
+        });
     };
     if (write)
         m_queue->write(unit, m_settings.serverAddress, attach);
     else
         m_queue->read(unit, m_settings.serverAddress, attach);
-    while (released == -2 && isOpen() && !(reply && (reply->isFinished() || !limit.isActive())))
+    const auto hung = [&] {
+        return reply && !reply->isFinished() && !limit.isActive();
+    };
+    while (!done && released == -2 && isOpen() && !hung())
         loop.exec();
 
     const QString server = QStringLiteral("server %1 at %2").arg(m_settings.serverAddress).arg(where());
-    Result result = reply && reply->isFinished() ? finish(reply, what) : Result();
+    Result result = done ? finish(reply, what) : Result();
     result.elapsedUs = clock.isValid() ? clock.nsecsElapsed() / 1000 : 0;
-    if (reply && reply->isFinished())
+    if (done)
         return result;
     if (released >= 0) {
         result.error = QStringLiteral("%1 answered %2 with %3 words instead of %4")

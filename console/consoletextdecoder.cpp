@@ -11,14 +11,13 @@ namespace {
 // on where the chunks happen to end.
 QTextDecoder *newDecoder(const QTextCodec *codec)
 {
-    return new QTextDecoder(codec, QTextCodec::IgnoreHeader);
+    return new QTextDecoder(codec ? codec : QTextCodec::codecForLocale(), QTextCodec::IgnoreHeader);
 }
 
 } // namespace
 
 ConsoleTextDecoder::ConsoleTextDecoder(const QTextCodec *codec)
-    : m_codec(codec ? codec : QTextCodec::codecForLocale())
-    , m_decoder(newDecoder(m_codec))
+    : m_decoder(newDecoder(codec))
 { }
 
 ConsoleTextDecoder::~ConsoleTextDecoder() = default;
@@ -36,9 +35,4 @@ QString ConsoleTextDecoder::decode(const QByteArray &chunk)
     if (bytes.isEmpty())
         return QString();
     return m_decoder->toUnicode(bytes);
-}
-
-void ConsoleTextDecoder::reset()
-{
-    m_decoder.reset(newDecoder(m_codec));
 }

@@ -28,13 +28,9 @@ public:
 
     QString decode(const QByteArray &chunk);
 
-    // Forgets a partly received character, for a console that is reopened.
-    void reset();
-
 private:
     Q_DISABLE_COPY(ConsoleTextDecoder)
 
-    const QTextCodec *m_codec;
     std::unique_ptr<QTextDecoder> m_decoder;
 };
 

@@ -2,7 +2,9 @@
 #include "ui_factory.h"
 
 #include "globals.h"
+#include "refusals.h"
 #include "registercodec.h"
+#include "writechecks.h"
 
 factory::factory(QWidget *parent)
     : QDialog(parent)
@@ -25,35 +27,45 @@ void factory::on_pushButton_clicked()
 
 void factory::on_m_chnum_editingFinished()
 {
-    finishField(ui->m_chnum->text(), RegisterCodec::ChannelCountRegister, g_chnum);
+    finishField(ui->m_chnum, ui->label, RegisterCodec::ChannelCountRegister, g_chnum);
 }
 
 void factory::on_boteErr_editingFinished()
 {
-    finishField(ui->boteErr->text(), RegisterCodec::BaudErrorCountRegister, g_boteErr);
+    finishField(ui->boteErr, ui->label_2, RegisterCodec::BaudErrorCountRegister, g_boteErr);
 }
 
 // The shared value is the baseline, and it is updated only after the write has
 // gone out: finishing the same edit again (Return, then the focus leaving as
-// the dialog closes) then compares equal and writes nothing. The instrument
-// keeps both settings in one byte.
-void factory::finishField(const QString &text, int registerAddress, qint32 &shared)
+// the dialog closes) then compares equal and writes nothing. A refused text
+// stays marked until it is edited, and finishing it again (the focus leaving
+// for the box, or as the dialog closes) says nothing more.
+void factory::finishField(QLineEdit *field, const QLabel *caption, int registerAddress, qint32 &shared)
 {
-    const int value = RegisterCodec::byteWord(text);
-    if (value == shared)
+    if (Refusals::isMarked(field))
         return;
-    emit write_signal(registerAddress, value);
-    shared = value;
+    const WriteChecks::FactoryWrite check = WriteChecks::checkFactoryWrite(field->text(), shared);
+    if (!check.refusal.isEmpty()) {
+        Refusals::markFault(field);
+        Refusals::show(caption->text(), tr("未写入%1。").arg(caption->text()), check.refusal);
+        return;
+    }
+    if (!check.word)
+        return;
+    emit write_signal(registerAddress, *check.word);
+    shared = *check.word;
 }
 
 // Values are taken only when an edit finishes; the text is never reformatted
-// while typing, so a field keeps showing what was typed even if it wrote less.
+// while typing. An edit ends the mark of a refused text.
 void factory::on_m_chnum_textChanged(const QString &text)
 {
     Q_UNUSED(text)
+    Refusals::clearFault(ui->m_chnum);
 }
 
 void factory::on_boteErr_textChanged(const QString &text)
 {
     Q_UNUSED(text)
+    Refusals::clearFault(ui->boteErr);
 }

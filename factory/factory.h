@@ -3,13 +3,17 @@
 
 #include <QDialog>
 
+class QLabel;
+class QLineEdit;
+
 namespace Ui {
 class factory;
 }
 
 // Edits the instrument's channel count and allowed baud-rate error count.
 // A field writes its register as soon as an edit of it finishes with a value
-// that differs from the shared one; there is no apply step.
+// that differs from the shared one; there is no apply step. Text that is not
+// such a value is refused, never written as some other number.
 class factory : public QDialog
 {
     Q_OBJECT
@@ -30,7 +34,7 @@ private slots:
     void on_boteErr_textChanged(const QString &text);
 
 private:
-    void finishField(const QString &text, int registerAddress, qint32 &shared);
+    void finishField(QLineEdit *field, const QLabel *caption, int registerAddress, qint32 &shared);
 
     Ui::factory *ui;
 };

@@ -1,7 +1,8 @@
-// The register codec turns instrument words into field texts and typed or
-// loaded texts back into words. Input: a big-endian word, a choice index (a
+// The register codec and the meter schema turn instrument words into field
+// texts and typed or loaded texts back into words. Input: a big-endian word, a choice index (a
 // signed byte), an item count, then the text as UTF-8.
 
+#include "meterschema.h"
 #include "registercodec.h"
 
 #include <QString>
@@ -26,7 +27,7 @@ void checkWordRoundTrips(quint16 word, int itemCount)
 {
     require(checkedSignedTenthsWord(signedTenthsText(word)) == word);
     require(checkedSignedIntegerWord(signedIntegerText(word)) == word);
-    require(unsignedIntegerWord(unsignedIntegerText(word)) == word);
+    require(checkedUnsignedIntegerWord(unsignedIntegerText(word)) == word);
     const int index = choiceIndex(word, itemCount);
     if (index >= 0)
         require(checkedChoiceWord(index, itemCount) == word);
@@ -47,17 +48,20 @@ void checkTextRoundTrips(const QString &text)
         require(std::fabs(shown.toDouble() - text.toDouble()) < 0.1 + 1e-3);
     }
     if (const auto word = checkedSignedIntegerWord(text)) {
-        require(*word == signedIntegerWord(text));
         require(signedIntegerText(*word) == QString::number(text.toInt()));
     }
-    // Whatever the text, the unchecked conversions give a word without
+    // Whatever the text, the unchecked conversion gives a word without
     // undefined behaviour, and an address is never a broadcast.
     signedTenthsWord(text);
-    signedIntegerWord(text);
-    unsignedIntegerWord(text);
-    require(byteWord(text) <= 0xFF);
     const int address = unicastAddress(text);
     require(address == 0 || (address >= FirstUnicastAddress && address <= LastUnicastAddress));
+    // A system word taken from text is shown as text that gives it again.
+    for (const MeterSchema::SystemWord &system : MeterSchema::systemWords()) {
+        if (const auto word = system.fromText(text))
+            require(MeterSchema::mayWrite(system, *word));
+    }
+    if (const auto word = MeterSchema::checkedFactoryWord(text))
+        require(*word <= MeterSchema::FactoryWordHighest);
 }
 
 } // namespace

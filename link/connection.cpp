@@ -2,6 +2,7 @@
 #include "widget.h"
 
 #include "devicechange.h"
+#include "meterschema.h"
 #include "openfailure.h"
 #include "portlist.h"
 #include "portwatcher.h"
@@ -15,28 +16,6 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
-
-namespace {
-
-QSerialPort::Parity parityForIndex(int index)
-{
-    switch (index) {
-    case 0:
-        return QSerialPort::NoParity;
-    case 1:
-        return QSerialPort::OddParity;
-    default:
-        return QSerialPort::EvenParity;
-    }
-}
-
-// "1位" and "2位": the count is the number the text begins with.
-int stopBitsFromText(const QString &text)
-{
-    return text.startsWith(QLatin1Char('2')) ? QSerialPort::TwoStop : QSerialPort::OneStop;
-}
-
-} // namespace
 
 bool Widget::isConnected() const
 {
@@ -77,28 +56,22 @@ void Widget::showOpenFailure(const QSerialPort *port)
     box.exec();
 }
 
-void Widget::showRefusal(const QString &title, const QString &text, const QString &reason)
-{
-    QMessageBox box;
-    box.setWindowTitle(title);
-    box.setText(text);
-    box.setInformativeText(reason);
-    box.exec();
-}
-
 bool Widget::openLink()
 {
+    using MeterSchema::LineSettings;
+    // The lists are the form's own and always have a current item.
+    const LineSettings line
+        = LineSettings::fromIndexes(ui->baudRateCombo->currentIndex(), ui->jiaoyanCombo->currentIndex(),
+                                    ui->stopbitCombo->currentIndex())
+              .value_or(LineSettings());
     m_modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
                                            ui->serialPortCombo->currentText());
-    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter,
-                                           ui->baudRateCombo->currentText().toInt());
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, line.baudRate);
     m_modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
-    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
-                                           stopBitsFromText(ui->stopbitCombo->currentText()));
-    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter,
-                                           parityForIndex(ui->jiaoyanCombo->currentIndex()));
-    m_modbusDevice->setTimeout(500);
-    m_modbusDevice->setNumberOfRetries(2);
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, line.serialStopBits());
+    m_modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter, line.serialParity());
+    m_modbusDevice->setTimeout(LineSettings::DefaultTimeoutMs);
+    m_modbusDevice->setNumberOfRetries(LineSettings::DefaultRetries);
 
     if (!m_modbusDevice->connectDevice())
         return false;
@@ -127,13 +100,10 @@ void Widget::refreshPortList()
 
 void Widget::refreshPortList(const QStringList &names)
 {
+    const PortList::Ordered ordered = PortList::order(names);
     ui->serialPortCombo->clear();
-    QStringList listed;
-    for (const QString &name : names) {
-        const int at = PortList::insertionIndex(listed, name);
-        listed.insert(at, name);
-        ui->serialPortCombo->insertItem(at, name);
-    }
+    ui->serialPortCombo->addItems(ordered.names);
+    ui->serialPortCombo->setCurrentIndex(ordered.current);
 }
 
 bool Widget::nativeEvent(const QByteArray &eventType, void *message, long *result)

@@ -1,6 +1,8 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "meterschema.h"
+#include "refusals.h"
 #include "registercodec.h"
 #include "replies.h"
 #include "writechecks.h"
@@ -9,18 +11,11 @@
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 
+using namespace MeterSchema;
 using namespace RegisterCodec;
+using Refusals::clearFault;
 
 namespace {
-
-// A field the last write refused, until the operator edits it or a read fills it.
-const QString FaultStyle = QStringLiteral("border: 2px solid red;");
-
-void clearFault(QWidget *field)
-{
-    if (field->styleSheet() == FaultStyle)
-        field->setStyleSheet(QString());
-}
 
 // The four tables decode alike: each word of a good reply goes to its
 // channel's control; a failed reply leaves the table as it was.
@@ -52,23 +47,14 @@ void Widget::on_readChBt_clicked()
     if (!isConnected())
         return;
 
-    struct Table
-    {
-        int start;
-        void (Widget::*decode)();
-    };
-    const Table tables[] = {
-        { CorrectionTableStart, &Widget::readReady_sc },
-        { RangeLowTableStart, &Widget::readReady_psl },
-        { RangeHighTableStart, &Widget::readReady_psh },
-        { SensorTypeTableStart, &Widget::readReady_sn },
-    };
-    for (const Table &table : tables) {
+    void (Widget::*const decoders[TableCount])()
+        = { &Widget::readReady_sc, &Widget::readReady_psl, &Widget::readReady_psh, &Widget::readReady_sn };
+    for (const ChannelTable &table : channelTables()) {
         const int server = channelTableServer();
         if (server == 0)
             return;
         QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, table.start, ChannelTableWords);
-        sendRead(unit, server, table.decode);
+        sendRead(unit, server, decoders[table.table]);
     }
 }
 
@@ -81,10 +67,10 @@ void Widget::on_writeChBt_clicked()
     // into another number, over the instrument's whole configuration.
     WriteChecks::ChannelTableFields fields;
     for (int i = 0; i < ChannelTableWriteWords; ++i) {
-        fields.corrections << m_scEdits.at(i)->text();
-        fields.lows << m_pslEdits.at(i)->text();
-        fields.highs << m_pshEdits.at(i)->text();
-        fields.sensorIndexes << m_snCombos.at(i)->currentIndex();
+        fields.texts[Correction] << m_scEdits.at(i)->text();
+        fields.texts[RangeLow] << m_pslEdits.at(i)->text();
+        fields.texts[RangeHigh] << m_pshEdits.at(i)->text();
+        fields.addSensorIndex(m_snCombos.at(i)->currentIndex());
     }
     const WriteChecks::ChannelTablesCheck check = WriteChecks::checkChannelTables(fields);
     if (!check.faults.isEmpty()) {
@@ -92,27 +78,26 @@ void Widget::on_writeChBt_clicked()
         return;
     }
 
-    const int starts[WriteChecks::TableCount]
-        = { CorrectionTableStart, RangeLowTableStart, RangeHighTableStart, SensorTypeTableStart };
-    for (int table = 0; table < WriteChecks::TableCount; ++table) {
+    for (const ChannelTable &table : channelTables()) {
         const int server = channelTableServer();
         if (server == 0)
             return;
         sendWriteAndForget(
-            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, starts[table], check.words.at(table)), server);
+            QModbusDataUnit(QModbusDataUnit::HoldingRegisters, table.start, check.words.at(table.table)),
+            server);
     }
 }
 
-QWidget *Widget::channelField(WriteChecks::Table table, int channel) const
+QWidget *Widget::channelField(Table table, int channel) const
 {
     switch (table) {
-    case WriteChecks::Correction:
+    case Correction:
         return m_scEdits.at(channel - 1);
-    case WriteChecks::RangeLow:
+    case RangeLow:
         return m_pslEdits.at(channel - 1);
-    case WriteChecks::RangeHigh:
+    case RangeHigh:
         return m_pshEdits.at(channel - 1);
-    case WriteChecks::SensorType:
+    case SensorType:
     default:
         return m_snCombos.at(channel - 1);
     }
@@ -132,16 +117,15 @@ void Widget::watchFieldFaults()
 void Widget::markFieldFaults(const QVector<WriteChecks::FieldFault> &faults)
 {
     for (const WriteChecks::FieldFault &fault : faults)
-        channelField(fault.table, fault.channel)->setStyleSheet(FaultStyle);
+        Refusals::markFault(channelField(fault.table, fault.channel));
 
     const WriteChecks::FieldFault &first = faults.first();
     QWidget *field = channelField(first.table, first.channel);
     ui->tabWidget->setCurrentWidget(ui->tab_2);
     ui->tabWidget_2->setCurrentWidget(field->parentWidget());
-    showRefusal(QStringLiteral("写入仪表参数"), QStringLiteral("有参数不正确，四张表都没有写入仪表。"),
-                WriteChecks::describeFaults(faults) + QStringLiteral("\n\n")
-                    + QStringLiteral("测量值修正须为 -3276.8 到 3276.7 的数，量程上下限须为 -32768 到 "
-                                     "32767 的整数，传感器类型须从列表中选择。"));
+    Refusals::show(QStringLiteral("写入仪表参数"), QStringLiteral("有参数不正确，四张表都没有写入仪表。"),
+                   WriteChecks::describeFaults(faults) + QStringLiteral("\n\n")
+                       + WriteChecks::describeLimits());
 }
 
 void Widget::on_copyChBt_clicked()
@@ -168,20 +152,21 @@ void Widget::on_copyChBt_clicked()
 
 void Widget::readReady_sc()
 {
-    fillFromReply(sender(), m_scEdits,
-                  [](QLineEdit *edit, quint16 word) { edit->setText(signedTenthsText(word)); });
+    fillFromReply(sender(), m_scEdits, [](QLineEdit *edit, quint16 word) {
+        edit->setText(channelTable(Correction).decode(word));
+    });
 }
 
 void Widget::readReady_psl()
 {
     fillFromReply(sender(), m_pslEdits,
-                  [](QLineEdit *edit, quint16 word) { edit->setText(signedIntegerText(word)); });
+                  [](QLineEdit *edit, quint16 word) { edit->setText(channelTable(RangeLow).decode(word)); });
 }
 
 void Widget::readReady_psh()
 {
     fillFromReply(sender(), m_pshEdits,
-                  [](QLineEdit *edit, quint16 word) { edit->setText(signedIntegerText(word)); });
+                  [](QLineEdit *edit, quint16 word) { edit->setText(channelTable(RangeHigh).decode(word)); });
 }
 
 void Widget::readReady_sn()

@@ -90,8 +90,8 @@ QString expected(const ChannelTable &table)
 QString expectedForOperator(const ChannelTable &table)
 {
     if (table.table == SensorType)
-        return QCoreApplication::translate("Widget", "从列表中选择");
-    return QCoreApplication::translate("Widget", "%1 到 %2 的%3")
+        return QCoreApplication::translate("Widget", "须从列表中选择");
+    return QCoreApplication::translate("Widget", "须为 %1 到 %2 的%3")
         .arg(limitText(table.lowest, table.decimals), limitText(table.highest, table.decimals),
              table.decimals > 0 ? QCoreApplication::translate("Widget", "数")
                                 : QCoreApplication::translate("Widget", "整数"));
@@ -133,12 +133,8 @@ QString expected(const SystemWord &word)
     switch (word.registerAddress) {
     case InstrumentAddressRegister:
         return QStringLiteral("an address is %1-%2").arg(FirstUnicastAddress).arg(LastUnicastAddress);
-    case BaudRateRegister: {
-        QStringList rates;
-        for (const int rate : BaudRates)
-            rates << QString::number(rate);
-        return QStringLiteral("the baud rate is one of %1").arg(rates.join(QLatin1Char(' ')));
-    }
+    case BaudRateRegister:
+        return QStringLiteral("the baud rate is one of %1").arg(LineSettings::baudRatesText());
     case StopBitsRegister:
         return QStringLiteral("the stop bits are 1 or %1").arg(StopBitChoices);
     case ParityRegister:
@@ -169,6 +165,14 @@ std::optional<quint16> checkedFactoryWord(const QString &text)
 const std::array<int, 8> &LineSettings::baudRates()
 {
     return BaudRates;
+}
+
+QString LineSettings::baudRatesText()
+{
+    QStringList rates;
+    for (const int rate : BaudRates)
+        rates << QString::number(rate);
+    return rates.join(QLatin1Char(' '));
 }
 
 QString LineSettings::parityName(Parity parity)

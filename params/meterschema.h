@@ -43,7 +43,7 @@ const ChannelTable &channelTable(int table);
 QString caption(const ChannelTable &table);
 // What a table takes, as meterctl tells it: "a number from -3276.8 to 3276.7".
 QString expected(const ChannelTable &table);
-// The same, as the window tells it: "-3276.8 到 3276.7 的数".
+// The same, as the window tells it after the caption: "须为 -3276.8 到 3276.7 的数".
 QString expectedForOperator(const ChannelTable &table);
 // A sensor type's name, or its code where the list names none.
 QString sensorTypeText(quint16 word);
@@ -97,6 +97,8 @@ struct LineSettings
 
     // The rates the instrument knows; the index is its code and the form's index.
     static const std::array<int, 8> &baudRates();
+    // "4800 9600 ... 115200", for messages.
+    static QString baudRatesText();
     // meterctl's spellings: "none", "odd", "even".
     static QString parityName(Parity parity);
     static std::optional<Parity> parityFromName(const QString &name);

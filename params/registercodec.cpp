@@ -71,29 +71,9 @@ quint16 signedTenthsWord(const QString &text)
     return lowWord(qint32(rounded));
 }
 
-quint16 signedIntegerWord(const QString &text)
-{
-    return lowWord(text.toInt(nullptr, 10));
-}
-
-quint16 unsignedIntegerWord(const QString &text)
-{
-    return lowWord(text.toUInt(nullptr, 10));
-}
-
-quint16 choiceWord(int currentIndex)
-{
-    return lowWord(currentIndex);
-}
-
 quint16 stopBitsWord(int currentIndex)
 {
     return lowWord(qint64(currentIndex) + 1);
-}
-
-quint16 byteWord(const QString &text)
-{
-    return quint16(text.toUInt(nullptr, 10) & 0xFFu);
 }
 
 std::optional<quint16> checkedSignedTenthsWord(const QString &text)

@@ -72,8 +72,6 @@ constexpr int SignedIntegerHighest = 32767;
 // Choice lists whose item index is the code the instrument stores.
 constexpr std::array<int, 8> BaudRates = { 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200 };
 constexpr int BaudRateChoices = int(BaudRates.size());
-enum ParityCode { NoParity = 0, OddParity = 1, EvenParity = 2 };
-constexpr int ParityChoices = 3;
 constexpr int StopBitChoices = 2;
 constexpr int SensorTypeChoices = 33;
 
@@ -95,18 +93,14 @@ int choiceIndex(quint16 code, int itemCount);
 // The instrument stores the stop-bit count itself (1 or 2), not an index.
 int stopBitsIndex(quint16 word);
 
-// Field text or combo-box index -> word to write. Texts that do not parse give 0.
+// A correction's text -> word as the instrument expects it (tenths, rounded
+// to single precision, then truncated); text that does not parse gives 0.
 quint16 signedTenthsWord(const QString &text);
-quint16 signedIntegerWord(const QString &text);
-quint16 unsignedIntegerWord(const QString &text);
-quint16 choiceWord(int currentIndex);
+// The stop-bit box's index -> the count the instrument stores.
 quint16 stopBitsWord(int currentIndex);
-// Channel count and error count are single bytes in the instrument.
-quint16 byteWord(const QString &text);
 
 // What an operator or a file asks to write, checked first: a word only when
-// the instrument can hold that value, never a wrapped or defaulted one. Text
-// that passes is encoded exactly as the unchecked conversions above encode it.
+// the instrument can hold that value, never a wrapped or defaulted one.
 // A correction: a finite decimal number from -3276.8 to 3276.7.
 std::optional<quint16> checkedSignedTenthsWord(const QString &text);
 // A range limit: an integer from -32768 to 32767.

@@ -1,6 +1,7 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "refusals.h"
 #include "registercodec.h"
 #include "replies.h"
 
@@ -49,7 +50,7 @@ void Widget::on_writeBt_clicked()
         ui->m_addrLineEdit->text(), ui->m_baudCombo->currentIndex(), ui->m_stopbitComboBox->currentIndex(),
         ui->m_parityComboBox->currentIndex(), m_systemRead);
     if (!check.refusal.isEmpty()) {
-        showRefusal(QStringLiteral("写系统参数"), QStringLiteral("未写入系统参数。"), check.refusal);
+        Refusals::show(QStringLiteral("写系统参数"), QStringLiteral("未写入系统参数。"), check.refusal);
         return;
     }
     if (check.changesLink && !confirmLinkChange(check.words))

@@ -15,57 +15,44 @@ QString tr(const char *text)
     return QCoreApplication::translate("Widget", text);
 }
 
-template<typename Field, typename Check>
-void checkTable(Table table, const QVector<Field> &fields, Check check, ChannelTablesCheck *result)
-{
-    for (int i = 0; i < ChannelTableWriteWords; ++i) {
-        const std::optional<quint16> word = i < fields.size() ? check(fields.at(i)) : std::nullopt;
-        if (word)
-            result->words[table] << *word;
-        else
-            result->faults << FieldFault { table, i + 1 };
-    }
-}
-
 } // namespace
 
 ChannelTablesCheck checkChannelTables(const ChannelTableFields &fields)
 {
     ChannelTablesCheck result;
-    checkTable(Correction, fields.corrections.toVector(), checkedSignedTenthsWord, &result);
-    checkTable(RangeLow, fields.lows.toVector(), checkedSignedIntegerWord, &result);
-    checkTable(RangeHigh, fields.highs.toVector(), checkedSignedIntegerWord, &result);
-    checkTable(
-        SensorType, fields.sensorIndexes,
-        [](int index) { return checkedChoiceWord(index, SensorTypeChoices); }, &result);
+    for (const MeterSchema::ChannelTable &table : MeterSchema::channelTables()) {
+        const QStringList &texts = fields.texts.at(table.table);
+        for (int i = 0; i < ChannelTableWriteWords; ++i) {
+            const std::optional<quint16> word = i < texts.size() ? table.encode(texts.at(i)) : std::nullopt;
+            if (word)
+                result.words[table.table] << *word;
+            else
+                result.faults << FieldFault { table.table, i + 1 };
+        }
+    }
     if (!result.faults.isEmpty())
         result.words = {};
     return result;
-}
-
-QString tableName(Table table)
-{
-    switch (table) {
-    case Correction:
-        return tr("测量值修正");
-    case RangeLow:
-        return tr("量程下限");
-    case RangeHigh:
-        return tr("量程上限");
-    case SensorType:
-    default:
-        return tr("传感器类型");
-    }
 }
 
 QString describeFaults(const QVector<FieldFault> &faults, int shown)
 {
     QStringList lines;
     for (int i = 0; i < faults.size() && i < shown; ++i)
-        lines << tr("%1：通道%2").arg(tableName(faults.at(i).table)).arg(faults.at(i).channel);
+        lines << tr("%1：通道%2")
+                     .arg(MeterSchema::caption(MeterSchema::channelTable(faults.at(i).table)))
+                     .arg(faults.at(i).channel);
     if (faults.size() > shown)
         lines << tr("……（共%1处）").arg(faults.size());
     return lines.join(QLatin1Char('\n'));
+}
+
+QString describeLimits()
+{
+    QStringList rules;
+    for (const MeterSchema::ChannelTable &table : MeterSchema::channelTables())
+        rules << tr("%1%2").arg(MeterSchema::caption(table), MeterSchema::expectedForOperator(table));
+    return rules.join(tr("，")) + tr("。");
 }
 
 SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int stopBitsIndex,
@@ -80,7 +67,7 @@ SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int
     const int address = unicastAddress(addressText);
     const std::optional<quint16> baud = checkedChoiceWord(baudIndex, BaudRateChoices);
     const std::optional<quint16> stopBits = checkedChoiceWord(stopBitsIndex, StopBitChoices);
-    const std::optional<quint16> parity = checkedChoiceWord(parityIndex, ParityChoices);
+    const std::optional<quint16> parity = checkedChoiceWord(parityIndex, MeterSchema::ParityCount);
     if (address == 0)
         result.refusal
             = tr("仪表地址必须是 %1 到 %2 的十进制数。").arg(FirstUnicastAddress).arg(LastUnicastAddress);
@@ -95,6 +82,25 @@ SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int
 
     result.words = { quint16(address), *baud, stopBitsWord(stopBitsIndex), *parity };
     result.changesLink = result.words != *read;
+    return result;
+}
+
+FactoryWrite checkFactoryWrite(const QString &text, qint32 shared)
+{
+    FactoryWrite result;
+    // A value above a byte, read from the instrument, stays shown as it is.
+    if (text == QString::number(shared))
+        return result;
+    const std::optional<quint16> word = MeterSchema::checkedFactoryWord(text);
+    if (!word) {
+        result.refusal = tr("“%1”不是 0 到 %2 的十进制数，没有写入仪表，仍为 %3。")
+                             .arg(text)
+                             .arg(MeterSchema::FactoryWordHighest)
+                             .arg(shared);
+        return result;
+    }
+    if (*word != shared)
+        result.word = word;
     return result;
 }
 

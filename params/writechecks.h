@@ -1,6 +1,8 @@
 #ifndef METERCONFIG_WRITECHECKS_H
 #define METERCONFIG_WRITECHECKS_H
 
+#include "meterschema.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -14,28 +16,24 @@
 // than none.
 namespace WriteChecks {
 
-// The four channel tables in the order they are written.
-enum Table { Correction, RangeLow, RangeHigh, SensorType, TableCount };
-
-// The controls' contents, entry i = channel i+1.
+// The controls' contents by table, entry i = channel i+1; a sensor type as
+// the index of its box.
 struct ChannelTableFields
 {
-    QStringList corrections;
-    QStringList lows;
-    QStringList highs;
-    QVector<int> sensorIndexes;
+    std::array<QStringList, MeterSchema::TableCount> texts;
+    void addSensorIndex(int index) { texts[MeterSchema::SensorType] << QString::number(index); }
 };
 
 struct FieldFault
 {
-    Table table;
+    MeterSchema::Table table;
     int channel; // 1-based
 };
 
 struct ChannelTablesCheck
 {
     // Filled only when faults is empty.
-    std::array<QVector<quint16>, TableCount> words;
+    std::array<QVector<quint16>, MeterSchema::TableCount> words;
     // In the order the operator reads the tables: table by table, channel by channel.
     QVector<FieldFault> faults;
 };
@@ -43,8 +41,8 @@ struct ChannelTablesCheck
 ChannelTablesCheck checkChannelTables(const ChannelTableFields &fields);
 // The first few faults, one a line, for the operator; "…" when there are more.
 QString describeFaults(const QVector<FieldFault> &faults, int shown = 5);
-// The table's page caption.
-QString tableName(Table table);
+// What each table takes, one sentence for the operator.
+QString describeLimits();
 
 // The four system words as a successful read left them (397-400), or as
 // they are about to be written.
@@ -64,6 +62,19 @@ struct SystemWriteCheck
 // read is the block read in this connection, if any.
 SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int stopBitsIndex,
                                   int parityIndex, const std::optional<SystemWords> &read);
+
+struct FactoryWrite
+{
+    // Empty when the field asks for nothing or for a write; otherwise why not.
+    QString refusal;
+    // The word to write, when there is one.
+    std::optional<quint16> word;
+};
+
+// A factory dialog field's text against the shared value it edits: a write
+// only for a decimal number the instrument's byte holds that differs from the
+// shared value; the shared value's own text, untouched, asks for nothing.
+FactoryWrite checkFactoryWrite(const QString &text, qint32 shared);
 
 } // namespace WriteChecks
 

@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QPushButton>
@@ -147,41 +146,6 @@ protected slots:
 
 protected:
     E2ERig *m_rig = nullptr;
-};
-
-// Closes every message box that opens, counting them, so that a modal exec()
-// cannot hang a test. A box that offers the answer button gets that; any
-// other is closed with OK, which a Yes/No question takes as No.
-class MessageBoxCatcher : public QObject
-{
-public:
-    explicit MessageBoxCatcher(QObject *parent = nullptr)
-        : QObject(parent)
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this]() {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            titles << box->windowTitle();
-            texts << box->text();
-            informativeTexts << box->informativeText();
-            parented << (box->parent() != nullptr);
-            if (QAbstractButton *button = box->button(answer))
-                button->click();
-            else
-                box->done(QMessageBox::Ok);
-        });
-        m_timer.start(20);
-    }
-
-    QStringList titles;
-    QStringList texts;
-    QStringList informativeTexts;
-    QList<bool> parented;
-    QMessageBox::StandardButton answer = QMessageBox::Ok;
-
-private:
-    QTimer m_timer;
 };
 
 #endif // METERCONFIG_E2ERIG_H

@@ -12,7 +12,6 @@ private slots:
     void decode();
     void invalidBytesKeepFollowingText_data();
     void invalidBytesKeepFollowingText();
-    void resetDropsPartialCharacter();
 };
 
 void TestConsoleTextDecoder::decode_data()
@@ -110,14 +109,6 @@ void TestConsoleTextDecoder::invalidBytesKeepFollowingText()
         shown += decoder.decode(chunk);
     QVERIFY2(shown.endsWith(QLatin1String("AB")), qPrintable(shown));
     QVERIFY2(shown.size() <= 3, qPrintable(shown));
-}
-
-void TestConsoleTextDecoder::resetDropsPartialCharacter()
-{
-    ConsoleTextDecoder decoder(QTextCodec::codecForName("UTF-8"));
-    QCOMPARE(decoder.decode("\xE8\xB0"), QString());
-    decoder.reset();
-    QCOMPARE(decoder.decode("A"), QStringLiteral("A"));
 }
 
 QTEST_APPLESS_MAIN(TestConsoleTextDecoder)

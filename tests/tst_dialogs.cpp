@@ -2,6 +2,7 @@
 #include "globals.h"
 #include "lock.h"
 #include "widget.h"
+#include "windowprobe.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -369,20 +370,23 @@ void TestDialogs::factoryWrites_data()
     QTest::addColumn<int>("reg");
     QTest::addColumn<int>("written"); // -1: nothing written
     QTest::addColumn<int>("sharedAfter");
+    QTest::addColumn<bool>("refused"); // the field is marked and one box says why
 
-    QTest::newRow("fewer channels") << "m_chnum" << 22 << true << "8" << 396 << 8 << 8;
-    QTest::newRow("300 wraps to 44") << "m_chnum" << 0 << true << "300" << 396 << 44 << 44;
-    QTest::newRow("256 wraps to 0") << "m_chnum" << 5 << true << "256" << 396 << 0 << 0;
-    QTest::newRow("letters give 0") << "m_chnum" << 5 << true << "abc" << 396 << 0 << 0;
-    QTest::newRow("negative gives 0") << "m_chnum" << 5 << true << "-1" << 396 << 0 << 0;
-    QTest::newRow("empty gives 0") << "m_chnum" << 5 << true << "" << 396 << 0 << 0;
-    QTest::newRow("letters, already 0") << "m_chnum" << 0 << true << "abc" << 396 << -1 << 0;
-    QTest::newRow("wraps to same") << "m_chnum" << 44 << true << "556" << 396 << -1 << 44;
-    QTest::newRow("unchanged") << "m_chnum" << 22 << false << "" << 396 << -1 << 22;
-    QTest::newRow("error count") << "boteErr" << 0 << true << "3" << 401 << 3 << 3;
-    QTest::newRow("error count 255") << "boteErr" << 7 << true << "255" << 401 << 255 << 255;
-    QTest::newRow("error count unchanged 255") << "boteErr" << 255 << false << "" << 401 << -1 << 255;
-    QTest::newRow("unchanged 1000 writes 232") << "boteErr" << 1000 << false << "" << 401 << 232 << 232;
+    QTest::newRow("fewer channels") << "m_chnum" << 22 << true << "8" << 396 << 8 << 8 << false;
+    QTest::newRow("300 is no byte") << "m_chnum" << 0 << true << "300" << 396 << -1 << 0 << true;
+    QTest::newRow("256 is no byte") << "m_chnum" << 5 << true << "256" << 396 << -1 << 5 << true;
+    QTest::newRow("letters") << "m_chnum" << 5 << true << "abc" << 396 << -1 << 5 << true;
+    QTest::newRow("negative") << "m_chnum" << 5 << true << "-1" << 396 << -1 << 5 << true;
+    QTest::newRow("empty") << "m_chnum" << 5 << true << "" << 396 << -1 << 5 << true;
+    QTest::newRow("letters, shared 0") << "m_chnum" << 0 << true << "abc" << 396 << -1 << 0 << true;
+    QTest::newRow("zero") << "m_chnum" << 5 << true << "0" << 396 << 0 << 0 << false;
+    QTest::newRow("unchanged") << "m_chnum" << 22 << false << "" << 396 << -1 << 22 << false;
+    QTest::newRow("error count") << "boteErr" << 0 << true << "3" << 401 << 3 << 3 << false;
+    QTest::newRow("error count 255") << "boteErr" << 7 << true << "255" << 401 << 255 << 255 << false;
+    QTest::newRow("error count unchanged 255")
+        << "boteErr" << 255 << false << "" << 401 << -1 << 255 << false;
+    QTest::newRow("unchanged 1000") << "boteErr" << 1000 << false << "" << 401 << -1 << 1000 << false;
+    QTest::newRow("1000 typed again") << "boteErr" << 1000 << true << "1000" << 401 << -1 << 1000 << false;
 }
 
 void TestDialogs::factoryWrites()
@@ -394,7 +398,9 @@ void TestDialogs::factoryWrites()
     QFETCH(int, reg);
     QFETCH(int, written);
     QFETCH(int, sharedAfter);
+    QFETCH(bool, refused);
 
+    MessageBoxCatcher boxes;
     qint32 &value = field == QLatin1String("m_chnum") ? g_chnum : g_boteErr;
     const qint32 otherBefore = field == QLatin1String("m_chnum") ? 9 : 2;
     qint32 &other = field == QLatin1String("m_chnum") ? g_boteErr : g_chnum;
@@ -430,6 +436,8 @@ void TestDialogs::factoryWrites()
     QCOMPARE(value, sharedAfter);
     QCOMPARE(other, otherBefore);
     QCOMPARE(edit->text(), retype ? typed : shown);
+    QCOMPARE(boxes.titles.size(), refused ? 1 : 0);
+    QCOMPARE(edit->styleSheet().isEmpty(), !refused);
 }
 
 void TestDialogs::factoryExitWritesPendingEdit()

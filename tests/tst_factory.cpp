@@ -174,14 +174,17 @@ void TestFactory::factoryWrites_data()
     QTest::addColumn<int>("register_");
     QTest::addColumn<QVector<quint16>>("written");
 
-    QTest::newRow("300 keeps low byte") << "boteErr" << 3 << "300" << 401 << QVector<quint16> { 44 };
-    QTest::newRow("256 is zero") << "boteErr" << 3 << "256" << 401 << QVector<quint16> { 0 };
-    QTest::newRow("not a number") << "m_chnum" << 22 << "abc" << 396 << QVector<quint16> { 0 };
-    QTest::newRow("negative") << "m_chnum" << 22 << "-1" << 396 << QVector<quint16> { 0 };
-    QTest::newRow("empty") << "boteErr" << 3 << "" << 401 << QVector<quint16> { 0 };
-    QTest::newRow("empty, already zero") << "boteErr" << 0 << "" << 401 << QVector<quint16> {};
+    // Text that is not a decimal number 0-255 sends nothing and keeps the shared value.
+    QTest::newRow("300") << "boteErr" << 3 << "300" << 401 << QVector<quint16> {};
+    QTest::newRow("256") << "boteErr" << 3 << "256" << 401 << QVector<quint16> {};
+    QTest::newRow("not a number") << "m_chnum" << 22 << "abc" << 396 << QVector<quint16> {};
+    QTest::newRow("negative") << "m_chnum" << 22 << "-1" << 396 << QVector<quint16> {};
+    QTest::newRow("empty") << "boteErr" << 3 << "" << 401 << QVector<quint16> {};
+    QTest::newRow("empty, shared zero") << "boteErr" << 0 << "" << 401 << QVector<quint16> {};
     QTest::newRow("unchanged") << "m_chnum" << 22 << "22" << 396 << QVector<quint16> {};
-    QTest::newRow("1000 unchanged") << "boteErr" << 1000 << "1000" << 401 << QVector<quint16> { 232 };
+    QTest::newRow("1000 unchanged") << "boteErr" << 1000 << "1000" << 401 << QVector<quint16> {};
+    QTest::newRow("255") << "boteErr" << 3 << "255" << 401 << QVector<quint16> { 255 };
+    QTest::newRow("zero") << "m_chnum" << 22 << "0" << 396 << QVector<quint16> { 0 };
 }
 
 void TestFactory::factoryWrites()
@@ -192,6 +195,7 @@ void TestFactory::factoryWrites()
     QFETCH(int, register_);
     QFETCH(QVector<quint16>, written);
 
+    MessageBoxCatcher boxes;
     m_rig->instrument.setHolding(register_, quint16(shared));
     QVERIFY(m_rig->connectLink());
     QTRY_COMPARE(register_ == 396 ? g_chnum : g_boteErr, shared);
@@ -215,6 +219,7 @@ void TestFactory::factoryWrites()
         QCOMPARE(writes.first().values, written);
         QCOMPARE(writes.first().serverAddress, quint8(1));
     }
+    QCOMPARE(register_ == 396 ? g_chnum : g_boteErr, written.isEmpty() ? shared : int(written.first()));
 }
 
 void TestFactory::exitWritesPendingEdit()

@@ -40,21 +40,21 @@ void TestMeterSchema::channelTables_data()
                                 << "correction"
                                 << "测量值修正"
                                 << "a number from -3276.8 to 3276.7"
-                                << "-3276.8 到 3276.7 的数" << QStringList { "-3276.8", "3276.7" }
+                                << "须为 -3276.8 到 3276.7 的数" << QStringList { "-3276.8", "3276.7" }
                                 << QVector<quint16> { 0x8000, 0x7FFF }
                                 << QStringList { "-3276.9", "3276.8", "", "1e9" } << "-0.1";
     QTest::newRow("range low") << 1 << 324 << "rangeLow"
                                << "low"
                                << "量程下限"
                                << "a whole number from -32768 to 32767"
-                               << "-32768 到 32767 的整数" << QStringList { "-32768", "32767" }
+                               << "须为 -32768 到 32767 的整数" << QStringList { "-32768", "32767" }
                                << QVector<quint16> { 0x8000, 0x7FFF }
                                << QStringList { "-32769", "32768", "1.5" } << "-1";
     QTest::newRow("range high") << 2 << 348 << "rangeHigh"
                                 << "high"
                                 << "量程上限"
                                 << "a whole number from -32768 to 32767"
-                                << "-32768 到 32767 的整数" << QStringList { "-32768", "32767" }
+                                << "须为 -32768 到 32767 的整数" << QStringList { "-32768", "32767" }
                                 << QVector<quint16> { 0x8000, 0x7FFF } << QStringList { "-32769", "32768" }
                                 << "-1";
     QTest::newRow("sensor type") << 3 << 372 << "sensor"
@@ -63,7 +63,7 @@ void TestMeterSchema::channelTables_data()
                                  << "a sensor type is one of K E N J WR3-25 T B R S NC1 NC2 NC3 0-20MA "
                                     "4-20MA WR5_26 F2 0-50mv 0-100mv 0-75mv NC4 CU50 PT100 CU100 NC5 NC6 "
                                     "NC7 NC8 0-400R NC9 NC10 NC11 1-5V 0-5V, or its code 0-32"
-                                 << "从列表中选择" << QStringList { "K", "0-5V", "32", "PT100" }
+                                 << "须从列表中选择" << QStringList { "K", "0-5V", "32", "PT100" }
                                  << QVector<quint16> { 0, 32, 32, 21 } << QStringList { "33", "-1", "pt100" }
                                  << "65535";
 }

@@ -2,8 +2,11 @@
 #define METERCONFIG_WINDOWPROBE_H
 
 // What a test sees of the window from outside: its poll timer, its trace
-// messages and the captions of its sensor-type lists.
+// messages, the captions of its sensor-type lists and its message boxes.
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -49,6 +52,41 @@ private:
     }
 
     inline static QtMessageHandler s_previous = nullptr;
+};
+
+// Closes every message box that opens, counting them, so that a modal exec()
+// cannot hang a test. A box that offers the answer button gets that; any
+// other is closed with OK, which a Yes/No question takes as No.
+class MessageBoxCatcher : public QObject
+{
+public:
+    explicit MessageBoxCatcher(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this]() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            titles << box->windowTitle();
+            texts << box->text();
+            informativeTexts << box->informativeText();
+            parented << (box->parent() != nullptr);
+            if (QAbstractButton *button = box->button(answer))
+                button->click();
+            else
+                box->done(QMessageBox::Ok);
+        });
+        m_timer.start(20);
+    }
+
+    QStringList titles;
+    QStringList texts;
+    QStringList informativeTexts;
+    QList<bool> parented;
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
+
+private:
+    QTimer m_timer;
 };
 
 #endif // METERCONFIG_WINDOWPROBE_H
