@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -711,50 +712,25 @@ struct WatchRow
     QString error;
 };
 
-// Splits at the separator outside double quotes, keeping escapes as they are.
-QStringList splitOutside(const QString &text, QChar separator)
-{
-    QStringList parts { QString() };
-    bool quoted = false;
-    for (int i = 0; i < text.size(); ++i) {
-        if (text.at(i) == '\\' && i + 1 < text.size()) {
-            parts.last() += text.mid(i++, 2);
-            continue;
-        }
-        if (text.at(i) == '"')
-            quoted = !quoted;
-        if (text.at(i) == separator && !quoted)
-            parts << QString();
-        else
-            parts.last() += text.at(i);
-    }
-    return parts;
-}
-
 // InfluxDB line protocol, read here without the code under test.
 bool parseInflux(const QString &line, WatchRow *row)
 {
-    const QStringList parts = splitOutside(line, ' ');
-    const QStringList tags = parts.value(0).split(',');
-    const qint64 stamp = parts.value(2).toLongLong();
-    if (parts.size() != 3 || tags.size() != 3 || tags.at(0) != "meter" || !tags.at(1).startsWith("bus=")
-        || !tags.at(2).startsWith("address=")
-        || qAbs(stamp / 1000000 - QDateTime::currentMSecsSinceEpoch()) > 60000)
+    static const QRegularExpression shape(R"re(^meter,bus=[^ ,]+,address=(\d+) (error="(.*)"|\S+) (\d+)$)re");
+    const QRegularExpressionMatch match = shape.match(line);
+    if (!match.hasMatch()
+        || qAbs(match.captured(4).toLongLong() / 1000000 - QDateTime::currentMSecsSinceEpoch()) > 60000)
         return false;
-    row->address = tags.at(2).mid(8).toInt();
+    row->address = match.captured(1).toInt();
+    row->error = match.captured(3);
     row->values.fill(qQNaN(), MeasuredValueCount);
-    for (const QString &field : splitOutside(parts.at(1), ',')) {
-        const QString key = field.section('=', 0, 0);
-        const QString value = field.section('=', 1);
-        bool ok = false;
-        if (key == "error" && value.startsWith('"') && value.endsWith('"'))
-            row->error = value.mid(1, value.size() - 2);
-        else if (key.startsWith("ch") && key.mid(2).toInt() >= 1 && key.mid(2).toInt() <= MeasuredValueCount)
-            row->values[key.mid(2).toInt() - 1] = value.toDouble(&ok);
-        if (key != "error" && !ok)
-            return false;
+    bool ok = true;
+    for (const QString &field : match.captured(3).isEmpty() ? match.captured(2).split(',') : QStringList()) {
+        const int channel = field.section('=', 0, 0).mid(2).toInt();
+        bool number = false;
+        row->values[qBound(1, channel, MeasuredValueCount) - 1] = field.section('=', 1).toDouble(&number);
+        ok = ok && number && field.startsWith("ch") && channel >= 1 && channel <= MeasuredValueCount;
     }
-    return true;
+    return ok;
 }
 
 bool parseRow(const QString &format, const QString &line, WatchRow *row)

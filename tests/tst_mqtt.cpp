@@ -18,12 +18,10 @@
 
 namespace {
 
+// mosquitto lies in /usr/sbin, which a user's PATH may lack.
 QString program(const char *name)
 {
-    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    return found.isEmpty()
-        ? QStandardPaths::findExecutable(QString::fromLatin1(name), { "/usr/sbin", "/usr/bin" })
-        : found;
+    return QStandardPaths::findExecutable(name, qEnvironmentVariable("PATH").split(':') << "/usr/sbin");
 }
 
 // A broker on a free port of 127.0.0.1, plain or TLS, that can be stopped
@@ -144,30 +142,17 @@ private:
 
 void TestMqtt::initTestCase()
 {
-    QVERIFY2(!program("mosquitto").isEmpty() && !program("mosquitto_sub").isEmpty(),
-             "mosquitto and mosquitto-clients are needed");
+    QVERIFY2(!program("mosquitto").isEmpty() && !program("mosquitto_sub").isEmpty(), "mosquitto is needed");
     // A CA, a server certificate for 127.0.0.1 signed by it, and a CA that signed nothing.
-    const QString d = m_dir.path();
-    const QList<QStringList> steps {
-        { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=test CA", "-keyout",
-          d + "/ca.key", "-out", d + "/ca.crt" },
-        { "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout", d + "/server.key",
-          "-out", d + "/server.csr" },
-        { "x509", "-req", "-in", d + "/server.csr", "-CA", d + "/ca.crt", "-CAkey", d + "/ca.key",
-          "-CAcreateserial", "-days", "2", "-extfile", d + "/san.cnf", "-out", d + "/server.crt" },
-        { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=other CA", "-keyout",
-          d + "/other.key", "-out", d + "/other.crt" },
-    };
-    QFile san(d + "/san.cnf");
-    QVERIFY(san.open(QIODevice::WriteOnly));
-    san.write("subjectAltName=IP:127.0.0.1\n");
-    san.close();
-    for (const QStringList &step : steps) {
-        QProcess openssl;
-        openssl.start(program("openssl"), step);
-        QVERIFY(openssl.waitForFinished(30000));
-        QVERIFY2(openssl.exitCode() == 0, openssl.readAllStandardError().constData());
-    }
+    const char *script
+        = "set -e; cd \"$1\"; key='-newkey rsa:2048 -nodes'\n"
+          "openssl req -x509 $key -days 2 -subj '/CN=test CA' -keyout ca.key -out ca.crt\n"
+          "openssl req -x509 $key -days 2 -subj '/CN=other CA' -keyout other.key -out other.crt\n"
+          "openssl req $key -subj /CN=127.0.0.1 -keyout server.key -out server.csr\n"
+          "echo subjectAltName=IP:127.0.0.1 > san.cnf\n"
+          "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 "
+          "-extfile san.cnf -out server.crt\n";
+    QCOMPARE(QProcess::execute("sh", { "-c", script, "sh", m_dir.path() }), 0);
 }
 
 void TestMqtt::init()
@@ -189,21 +174,11 @@ void TestMqtt::init()
 QStringList TestMqtt::watch(quint16 port, int meters) const
 {
     return m_rig->link("pty")
-        + QStringList { "--timeout",
-                        "50",
-                        "--retries",
-                        "0",
-                        "watch",
-                        "--addresses",
-                        QStringLiteral("1-%1").arg(meters),
-                        "--interval",
-                        "0.3",
-                        "--offline-retry",
-                        "1",
-                        "--format",
-                        "csv",
-                        "--mqtt",
-                        QStringLiteral("mqtt://127.0.0.1:%1").arg(port) };
+        + QStringLiteral("--timeout 50 --retries 0 watch --addresses 1-%1 --interval 0.3 --offline-retry 1 "
+                         "--format csv --mqtt mqtt://127.0.0.1:%2")
+              .arg(meters)
+              .arg(port)
+              .split(' ');
 }
 
 void TestMqtt::publishing_data()
