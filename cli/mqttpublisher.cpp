@@ -120,7 +120,9 @@ void MqttPublisher::serve()
     const QByteArray host = m_options.target.host.toUtf8();
     int retryMs = FirstRetryMs;
     while (!m_stop) {
-        int code = mosquitto_connect(m_client, host.constData(), m_options.target.port, KeepAliveSeconds);
+        // Without waiting for the connection: stopping never hangs on a host that does not answer.
+        int code
+            = mosquitto_connect_async(m_client, host.constData(), m_options.target.port, KeepAliveSeconds);
         while (code == MOSQ_ERR_SUCCESS && !m_stop)
             code = mosquitto_loop(m_client, 100, 1);
         if (m_stop) {
