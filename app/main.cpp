@@ -1,3 +1,4 @@
+#include "highdpi.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ static_assert(u'启' == 0x542F, "the sources must be read as UTF-8 (MSVC: /utf-8
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication a(argc, argv);
     Widget w;
     w.show();

@@ -3,7 +3,9 @@
 
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
+#include "formroom.h"
 #include "portwatcher.h"
+#include "registercodec.h"
 #include "wholetext.h"
 
 #include <QComboBox>
@@ -82,8 +84,20 @@ Widget::Widget(QWidget *parent)
 
     ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
 
+    // Room for the widest numbers (the most negative word) at any display
+    // scale and font resolution.
+    const QString widestTenths = RegisterCodec::signedTenthsText(0x8000);
+    const QString widestInteger = RegisterCodec::signedIntegerText(0x8000);
+    FormRoom::reserveNumberRoom(m_valueEdits, widestTenths);
+    FormRoom::reserveNumberRoom(m_scEdits, widestTenths);
+    FormRoom::reserveNumberRoom(m_pslEdits, widestInteger);
+    FormRoom::reserveNumberRoom(m_pshEdits, widestInteger);
+    FormRoom::keepPortBoxWidth(ui->serialPortCombo);
+    FormRoom::giveRoomFirst(ui->horizontalLayout_3, ui->groupBox_3);
+
     m_wholeText = new WholeTextFitter(this);
-    for (const QVector<QLineEdit *> *fields : { &m_valueEdits, &m_scEdits, &m_pslEdits, &m_pshEdits }) {
+    m_wholeText->watchTogether(m_valueEdits);
+    for (const QVector<QLineEdit *> *fields : { &m_scEdits, &m_pslEdits, &m_pshEdits }) {
         for (QLineEdit *field : *fields)
             m_wholeText->watch(field);
     }

@@ -4,7 +4,7 @@
 // Where the slots of Widget live, and the pure units they call:
 //
 //   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
-//                          (WholeTextFitter keeps every number whole)
+//                          (WholeTextFitter keeps every number whole, FormRoom gives it room)
 //   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
 //                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher,
 //                          showOpenFailure (openFailureReason)

@@ -2,6 +2,7 @@
 // hardware. The tool takes no options of its own and Linux does not list
 // pseudo-terminals as serial ports, so this launcher runs metersim, puts its
 // port into the window's port list and selects it.
+#include "highdpi.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
