@@ -4,6 +4,7 @@
 #include "consoletextdecoder.h"
 #include "exchangequeue.h"
 #include "formroom.h"
+#include "meterschema.h"
 #include "portwatcher.h"
 #include "registercodec.h"
 #include "wholetext.h"
@@ -82,7 +83,7 @@ Widget::Widget(QWidget *parent)
     m_pshEdits = channelControls<QLineEdit>(this, QString(), QStringLiteral("m_psh%1"));
     m_snCombos = channelControls<QComboBox>(this, QString(), QStringLiteral("m_sn%1"));
 
-    ui->baudRateCombo->setCurrentText(QStringLiteral("115200"));
+    ui->baudRateCombo->setCurrentText(QString::number(MeterSchema::LineSettings().baudRate));
 
     // Room for the widest numbers (the most negative word) at any display
     // scale and font resolution.

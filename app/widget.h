@@ -5,20 +5,22 @@
 //
 //   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
 //                          (WholeTextFitter keeps every number whole, FormRoom gives it room)
-//   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged,
-//                          refreshPortList (PortList), nativeEvent (DeviceChange), port watcher,
-//                          showOpenFailure (openFailureReason)
+//   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged, openLink
+//                          (MeterSchema::LineSettings), refreshPortList (PortList), nativeEvent
+//                          (DeviceChange), port watcher, showOpenFailure (openFailureReason)
 //   link/poll.cpp          timeOut1S, readReady (RegisterCodec), showFreshness (Freshness)
 //   link/writepath.cpp     write_slot, and every request through the ExchangeQueue
 //   params/sysparams.cpp   on_readBt_clicked, on_writeBt_clicked, readReady_sys (RegisterCodec,
-//                          WriteChecks)
+//                          WriteChecks, Refusals)
 //   params/channeltables.cpp on_readChBt_clicked, on_writeChBt_clicked, on_copyChBt_clicked,
-//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (RegisterCodec,
-//                          WriteChecks)
+//                          readReady_sc, readReady_psl, readReady_psh, readReady_sn (MeterSchema,
+//                          WriteChecks, Refusals)
 //   console/console.cpp    on_debugBt_clicked, debug_start, readDate (ConsoleTextDecoder,
 //                          ConsoleBacklog), on_sendBt_clicked, on_clearBt_clicked,
 //                          on_pushButton_4_clicked
-//   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog)
+//   factory/hiddenentry.cpp on_pushButton_3_clicked (opens the lock dialog; the factory dialog
+//                          decides with WriteChecks and refuses with Refusals, as the window does)
+//   app/refusals.cpp       Refusals: the red frame of a refused field and the modal box that says why
 
 #include "consolebacklog.h"
 #include "globals.h"

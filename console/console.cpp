@@ -3,6 +3,7 @@
 
 #include "consolebacklog.h"
 #include "consoletextdecoder.h"
+#include "meterschema.h"
 #include "registercodec.h"
 #include "replies.h"
 
@@ -103,11 +104,14 @@ void Widget::debug_start()
     if (!isConsoleCaption(ui->debugBt->text(), StartCaption))
         return;
 
+    // The instrument's console speaks at the default settings, whatever the
+    // Modbus line uses.
+    const MeterSchema::LineSettings console;
     m_serialPort->setPortName(ui->serialPortCombo->currentText());
-    m_serialPort->setBaudRate(QSerialPort::Baud115200);
+    m_serialPort->setBaudRate(console.baudRate);
     m_serialPort->setDataBits(QSerialPort::Data8);
-    m_serialPort->setStopBits(QSerialPort::OneStop);
-    m_serialPort->setParity(QSerialPort::NoParity);
+    m_serialPort->setStopBits(console.serialStopBits());
+    m_serialPort->setParity(console.serialParity());
     m_serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (!m_serialPort->open(QIODevice::ReadWrite)) {
         showOpenFailure(m_serialPort);

@@ -6,6 +6,8 @@
 #include "registercodec.h"
 #include "writechecks.h"
 
+#include <QTimer>
+
 factory::factory(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::factory)
@@ -22,6 +24,8 @@ factory::~factory()
 
 void factory::on_pushButton_clicked()
 {
+    if (m_refusing)
+        return;
     close();
 }
 
@@ -48,6 +52,8 @@ void factory::finishField(QLineEdit *field, const QLabel *caption, int registerA
     if (!check.refusal.isEmpty()) {
         Refusals::markFault(field);
         Refusals::show(caption->text(), tr("未写入%1。").arg(caption->text()), check.refusal);
+        m_refusing = true;
+        QTimer::singleShot(0, this, [this]() { m_refusing = false; });
         return;
     }
     if (!check.word)

@@ -37,6 +37,9 @@ private:
     void finishField(QLineEdit *field, const QLabel *caption, int registerAddress, qint32 &shared);
 
     Ui::factory *ui;
+    // A refusal has just been shown: the Return that finished the edit must
+    // not also close the dialog, which still shows the field to correct.
+    bool m_refusing = false;
 };
 
 #endif // METERCONFIG_FACTORY_H

@@ -64,11 +64,12 @@ SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int
         result.refusal = tr("尚未从仪表读到系统参数，框中不是仪表的设置。请先读系统参数。");
         return result;
     }
-    const int address = unicastAddress(addressText);
+    const std::optional<quint16> address
+        = MeterSchema::systemWord(InstrumentAddressWord).fromText(addressText);
     const std::optional<quint16> baud = checkedChoiceWord(baudIndex, BaudRateChoices);
     const std::optional<quint16> stopBits = checkedChoiceWord(stopBitsIndex, StopBitChoices);
     const std::optional<quint16> parity = checkedChoiceWord(parityIndex, MeterSchema::ParityCount);
-    if (address == 0)
+    if (!address)
         result.refusal
             = tr("仪表地址必须是 %1 到 %2 的十进制数。").arg(FirstUnicastAddress).arg(LastUnicastAddress);
     else if (!baud)
@@ -80,7 +81,7 @@ SystemWriteCheck checkSystemWrite(const QString &addressText, int baudIndex, int
     if (!result.refusal.isEmpty())
         return result;
 
-    result.words = { quint16(address), *baud, stopBitsWord(stopBitsIndex), *parity };
+    result.words = { *address, *baud, stopBitsWord(stopBitsIndex), *parity };
     result.changesLink = result.words != *read;
     return result;
 }

@@ -13,6 +13,8 @@ class TestOperatorChecks : public QObject
 private slots:
     void systemWrite_data();
     void systemWrite();
+    void factoryWrite_data();
+    void factoryWrite();
     void openFailure_data();
     void openFailure();
 };
@@ -55,6 +57,36 @@ void TestOperatorChecks::systemWrite()
     if (refusal.isEmpty())
         QCOMPARE(check.words,
                  (SystemWords { quint16(address.toInt()), 1, quint16(stop + 1), quint16(parity) }));
+}
+
+void TestOperatorChecks::factoryWrite_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("shared");
+    QTest::addColumn<int>("word"); // -1: nothing to write
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("new value") << "8" << 22 << 8 << false;
+    QTest::newRow("same value") << "22" << 22 << -1 << false;
+    QTest::newRow("same, other spelling") << "022" << 22 << -1 << false;
+    QTest::newRow("shared above a byte, untouched") << "1000" << 1000 << -1 << false;
+    QTest::newRow("above a byte") << "300" << 3 << -1 << true;
+    QTest::newRow("wraps onto the shared value") << "556" << 44 << -1 << true;
+    QTest::newRow("shared above a byte, other text") << "1001" << 1000 << -1 << true;
+}
+
+void TestOperatorChecks::factoryWrite()
+{
+    QFETCH(QString, text);
+    QFETCH(int, shared);
+    QFETCH(int, word);
+    QFETCH(bool, refused);
+
+    const FactoryWrite check = checkFactoryWrite(text, shared);
+    QCOMPARE(check.word, word < 0 ? std::nullopt : std::optional<quint16>(quint16(word)));
+    QCOMPARE(!check.refusal.isEmpty(), refused);
+    if (refused)
+        QVERIFY2(check.refusal.contains(QStringLiteral("0 到 255")), qPrintable(check.refusal));
 }
 
 void TestOperatorChecks::openFailure_data()
