@@ -27,6 +27,16 @@ MeterWatch::MeterWatch(MeterLink &link, const Options &options, QTextStream &out
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(options.intervalMs);
     connect(&m_timer, &QTimer::timeout, this, &MeterWatch::poll);
+    // Said at once, even while the poll that meets the loss still waits.
+    connect(&m_link, &MeterLink::portLost, this, &MeterWatch::sayLost);
+}
+
+void MeterWatch::sayLost()
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_err << "meterctl: the port is gone; reopening it every " << ReopenIntervalMs / 1000 << " s" << Qt::endl;
 }
 
 int MeterWatch::run(Interruption *interruption)
@@ -50,7 +60,7 @@ int MeterWatch::run(Interruption *interruption)
     if (interruption) {
         connect(interruption, &Interruption::requested, this, [this] {
             m_stopping = true;
-            m_link.abort();
+            m_link.close();
             QCoreApplication::exit(0);
         });
     }
@@ -103,19 +113,16 @@ void MeterWatch::exchange()
 {
     const auto done = qScopeGuard([this] { m_busy = false; });
     if (!m_link.isOpen()) {
-        if (!m_lost && m_wasOpen) {
-            m_lost = true;
-            m_err << "meterctl: the port is gone; reopening it every " << ReopenIntervalMs / 1000 << " s"
-                  << Qt::endl;
-        }
+        if (m_wasOpen)
+            sayLost();
         QString error;
         if (m_clock.elapsed() - m_lastReopen < ReopenIntervalMs) {
             row({}, QStringLiteral("port closed"));
             return;
         }
         m_lastReopen = m_clock.elapsed();
-        if (!m_link.reopen(m_link.settings().baudRate, m_link.settings().parity, m_link.settings().stopBits,
-                           m_link.settings().timeoutMs, m_link.settings().retries, &error)) {
+        if (!m_link.reopen(m_link.settings().line, m_link.settings().timeoutMs, m_link.settings().retries,
+                           &error)) {
             row({}, error);
             return;
         }
@@ -191,7 +198,7 @@ void MeterWatch::row(const QVector<quint16> &values, const QString &reason)
 #endif
     if (m_options.count > 0 && m_rows >= m_options.count) {
         m_stopping = true;
-        m_link.abort();
+        m_link.close();
         QCoreApplication::exit(0);
     }
 }

@@ -34,6 +34,7 @@ public:
     int run(Interruption *interruption);
 
 private:
+    void sayLost();
     void poll();
     void exchange();
     void row(const QVector<quint16> &values, const QString &reason);

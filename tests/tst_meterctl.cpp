@@ -50,6 +50,14 @@ QVector<quint16> holdings(const VirtualInstrument &instrument, int start, int co
     return words;
 }
 
+// A backup document without its time of saving.
+QJsonObject document(const QByteArray &json)
+{
+    QJsonObject object = QJsonDocument::fromJson(json).object();
+    object.remove(QStringLiteral("saved"));
+    return object;
+}
+
 } // namespace
 
 class TestMeterctl : public QObject
@@ -69,6 +77,8 @@ private slots:
     void set_data();
     void set();
     void diff();
+    void lateOrShortReply_data();
+    void lateOrShortReply();
     void mbpollWritesMeterctlReads();
     void fileKeepsEveryWord();
     void scan_data();
@@ -390,6 +400,104 @@ void TestMeterctl::diff()
     QVERIFY(m_rig->writes().isEmpty());
 }
 
+void TestMeterctl::lateOrShortReply_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("request"); // the one answered late or short, from 1
+    QTest::addColumn<bool>("cutShort");
+
+    // Each reads the system block and the four tables; set reads, writes and
+    // reads back one block after the other.
+    for (const char *command : { "read", "backup", "diff", "restore", "set" }) {
+        for (int read = 1; read <= 5; ++read) {
+            const int request = qstrcmp(command, "set") == 0 ? 3 * read - 2 : read;
+            QTest::addRow("%s, read %d late", command, read) << command << request << false;
+        }
+    }
+    QTest::newRow("read, system block short") << "read" << 1 << true;
+    QTest::newRow("backup, table short") << "backup" << 3 << true;
+    QTest::newRow("diff, last table short") << "diff" << 5 << true;
+    QTest::newRow("restore, read-back short") << "restore" << 7 << true;
+    QTest::newRow("set, read-back short") << "set" << 3 << true;
+}
+
+void TestMeterctl::lateOrShortReply()
+{
+    QFETCH(QString, command);
+    QFETCH(int, request);
+    QFETCH(bool, cutShort);
+
+    VirtualInstrument &instrument = m_rig->instrument;
+    // Every table different, so that a reply taken for another table shows.
+    for (int c = 0; c < ChannelTableWriteWords; ++c) {
+        instrument.setHolding(CorrectionTableStart + c, quint16(c + 1));
+        instrument.setHolding(RangeLowTableStart + c, quint16(100 + c));
+    }
+    const int words = SystemBlockStart + SystemBlockWords - CorrectionTableStart;
+    QVector<quint16> expected = holdings(instrument, CorrectionTableStart, words);
+    const QString truth = backup();
+    QVERIFY(!truth.isEmpty());
+    QFile truthFile(truth);
+    QVERIFY(truthFile.open(QIODevice::ReadOnly));
+    const QJsonObject truthDocument = document(truthFile.readAll());
+    QStringList arguments = { command };
+    QList<int> writes;
+    if (command == "restore") {
+        apply(instrument, TwoTables);
+        writes = { RangeHighTableStart, SensorTypeTableStart };
+    }
+    if (command == "set") {
+        arguments << "correction.5=1.5"
+                  << "low.6=-7"
+                  << "high.7=777"
+                  << "sensor.8=PT100"
+                  << "address=7";
+        writes = { CorrectionTableStart, RangeLowTableStart, RangeHighTableStart, SensorTypeTableStart,
+                   SystemWriteStart };
+        const QList<int> changes
+            = { CorrectionTableStart + 4, 15, RangeLowTableStart + 5,    0xFFF9, RangeHighTableStart + 6, 777,
+                SensorTypeTableStart + 7, 21, InstrumentAddressRegister, 7 };
+        for (int i = 0; i < changes.size(); i += 2)
+            expected[changes.at(i) - CorrectionTableStart] = quint16(changes.at(i + 1));
+    }
+    const QString copy = m_dir.filePath(QStringLiteral("copy.json"));
+    QFile::remove(copy);
+    if (command == "read")
+        arguments << "--json";
+    if (command == "backup")
+        arguments << copy;
+    if (command == "diff" || command == "restore")
+        arguments << truth;
+
+    // 80 ms past the timeout: the late reply is taken for the retry's, and
+    // the retry's own reply, right behind it, comes while the next request
+    // could already be on the line.
+    VirtualInstrument::Faults faults;
+    faults.skip = request - 1;
+    faults.count = 1;
+    faults.lateMs = cutShort ? 0 : 380;
+    faults.withheldRegisters = cutShort ? 5 : 0;
+    instrument.setFaults(faults);
+    const CliRig::Run run = m_rig->meterctl(
+        m_rig->link("pty") + QStringList { "--timeout", "300", "--retries", "2" } + arguments);
+
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    QCOMPARE(holdings(instrument, CorrectionTableStart, words), expected);
+    QList<int> starts;
+    for (const CliRig::Request &write : m_rig->writes())
+        starts << write.startAddress;
+    QCOMPARE(starts, writes);
+    if (command == "read")
+        QCOMPARE(document(run.out.toUtf8()), truthDocument);
+    if (command == "backup") {
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(document(file.readAll()), truthDocument);
+    }
+    if (command == "diff")
+        QCOMPARE(run.out, QString());
+}
+
 void TestMeterctl::mbpollWritesMeterctlReads()
 {
     if (QStandardPaths::findExecutable("mbpoll").isEmpty())
@@ -524,7 +632,8 @@ void TestMeterctl::watchSurvivesLostPort()
     VirtualInstrument &instrument = m_rig->instrument;
     const QString link = m_dir.filePath("meter");
     QVERIFY(instrument.open(link));
-    QProcess *watch = m_rig->start({ "--port", link, "watch", "--interval", "0.1", "--format", "csv" });
+    constexpr int IntervalMs = 500;
+    QProcess *watch = m_rig->start({ "--port", link, "watch", "--interval", "0.5", "--format", "csv" });
     QByteArray out;
     const auto goodRows = [&] {
         out += watch->readAllStandardOutput();
@@ -532,12 +641,15 @@ void TestMeterctl::watchSurvivesLostPort()
     };
     QVERIFY(CliRig::waitFor([&] { return goodRows() >= 3; }));
     instrument.closePort();
+    QElapsedTimer sinceLoss;
+    sinceLoss.start();
     QByteArray err;
     QVERIFY2(CliRig::waitFor([&] {
                  err += watch->readAllStandardError();
                  return err.contains("the port is gone");
              }),
              (err + out.right(300)).constData());
+    QVERIFY2(sinceLoss.elapsed() < IntervalMs, qPrintable(QString::number(sinceLoss.elapsed())));
     const int before = goodRows();
     QVERIFY(instrument.open(link));
     QVERIFY(CliRig::waitFor([&] { return goodRows() >= before + 3; }));
@@ -547,6 +659,18 @@ void TestMeterctl::watchSurvivesLostPort()
     QCOMPARE(watch->exitCode(), 0);
     err += watch->readAllStandardError();
     QVERIFY2(err.contains("requests ") && err.contains("response time median"), err.constData());
+
+    // A row for every interval, with values or with the reason there are none.
+    out += watch->readAllStandardOutput();
+    const QList<QByteArray> rows = out.trimmed().split('\n').mid(1);
+    QDateTime last;
+    for (const QByteArray &row : rows) {
+        const QList<QByteArray> cells = row.split(',');
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(cells.first()), Qt::ISODateWithMs);
+        QVERIFY2(!last.isValid() || last.msecsTo(time) < IntervalMs * 3 / 2, row.constData());
+        QVERIFY2(!cells.at(1).isEmpty() || !cells.last().isEmpty(), row.constData());
+        last = time;
+    }
 }
 
 void TestMeterctl::watchFileAfterKill()
