@@ -124,7 +124,11 @@ QString WholeTextFitter::shownText(const QLineEdit *edit)
 
 bool WholeTextFitter::eventFilter(QObject *watched, QEvent *event)
 {
-    auto *edit = static_cast<QLineEdit *>(watched);
+    // A field being destroyed is no QLineEdit any more, yet its QWidget part
+    // still sends events through here.
+    auto *edit = qobject_cast<QLineEdit *>(watched);
+    if (!edit)
+        return false;
     switch (event->type()) {
     case QEvent::Resize:
     case QEvent::StyleChange:
