@@ -160,20 +160,7 @@ void Widget::startPortWatch()
 
 void Widget::watchPort(QSerialPort *port, void (Widget::*onLost)())
 {
-    // The port is judged, and closed, only after its own signal has returned,
-    // as it is still at work in it.
-    connect(port, &QSerialPort::errorOccurred, this,
-            [this, port, onLost](QSerialPort::SerialPortError error) {
-                if (error == QSerialPort::NoError)
-                    return;
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, port, onLost, error]() {
-                        if (port->isOpen() && isPortLost(port, error))
-                            (this->*onLost)();
-                    },
-                    Qt::QueuedConnection);
-            });
+    watchPortLoss(port, this, [this, onLost] { (this->*onLost)(); });
 }
 
 void Widget::watchLinkPort()

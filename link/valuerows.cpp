@@ -47,13 +47,35 @@ QString csvRow(const QDateTime &time, int address, const QVector<quint16> &words
         + quoted;
 }
 
-QString jsonlRow(const QDateTime &time, int address, const QVector<quint16> &words, int channelCount,
-                 const QString &error)
+namespace {
+
+QJsonArray valueArray(const QVector<quint16> &words, int channelCount)
 {
     QJsonArray values;
     for (const QString &cell : cells(words, channelCount))
         values.append(cell.isEmpty() ? QJsonValue() : QJsonValue(cell.toDouble()));
-    QJsonObject object { { "time", timeText(time) }, { "values", values } };
+    return values;
+}
+
+// Tag values escape commas, blanks and equals signs; string fields quotes
+// and backslashes.
+QString escaped(QString text, const QString &special)
+{
+    QString result;
+    for (const QChar c : text) {
+        if (special.contains(c))
+            result += QLatin1Char('\\');
+        result += c == QLatin1Char('\n') ? QLatin1Char(' ') : c;
+    }
+    return result;
+}
+
+} // namespace
+
+QString jsonlRow(const QDateTime &time, int address, const QVector<quint16> &words, int channelCount,
+                 const QString &error)
+{
+    QJsonObject object { { "time", timeText(time) }, { "values", valueArray(words, channelCount) } };
     if (address > 0)
         object.insert(QStringLiteral("address"), address);
     if (!error.isEmpty())
@@ -73,6 +95,42 @@ QString tableRow(const QDateTime &time, int address, const QVector<quint16> &wor
     if (!error.isEmpty())
         row += QStringLiteral("  ") + error;
     return row;
+}
+
+QString busName(const QString &portName, const QString &tcpHost, quint16 tcpPort)
+{
+    if (!tcpHost.isEmpty())
+        return tcpHost + QLatin1Char('_') + QString::number(tcpPort);
+    const int slash = qMax(portName.lastIndexOf(QLatin1Char('/')), portName.lastIndexOf(QLatin1Char('\\')));
+    return portName.mid(slash + 1);
+}
+
+QString influxLine(const QDateTime &time, const QString &bus, int address, const QVector<quint16> &words,
+                   int channelCount, const QString &error)
+{
+    QStringList fields;
+    const QStringList values = cells(words, channelCount);
+    for (int c = 0; c < values.size(); ++c) {
+        if (!values.at(c).isEmpty())
+            fields << QStringLiteral("ch%1=%2").arg(c + 1).arg(values.at(c));
+    }
+    if (fields.isEmpty())
+        fields << QStringLiteral("error=\"%1\"")
+                      .arg(escaped(error.isEmpty() ? QStringLiteral("no channels") : error,
+                                   QStringLiteral("\"\\")));
+    return QStringLiteral("meter,bus=") + escaped(bus, QStringLiteral(", =")) + QStringLiteral(",address=")
+        + QString::number(address) + QLatin1Char(' ') + fields.join(QLatin1Char(',')) + QLatin1Char(' ')
+        + QString::number(time.toMSecsSinceEpoch() * 1000000);
+}
+
+QByteArray message(const QDateTime &time, int address, const QVector<quint16> &words, int channelCount,
+                   const QString &error)
+{
+    const QJsonObject object { { "time", timeText(time) },
+                               { "address", address },
+                               { "values", valueArray(words, channelCount) },
+                               { "error", error.isEmpty() ? QJsonValue() : QJsonValue(error) } };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 } // namespace ValueRows

@@ -30,6 +30,20 @@ QString jsonlRow(const QDateTime &time, int address, const QVector<quint16> &wor
 QString tableRow(const QDateTime &time, int address, const QVector<quint16> &words, int channelCount,
                  const QString &error);
 
+// The name of a line for tags and topics: the port's base name (ttyUSB0,
+// COM3) or HOST_PORT of a gateway.
+QString busName(const QString &portName, const QString &tcpHost, quint16 tcpPort);
+
+// InfluxDB line protocol: measurement meter, tags bus and address, the
+// values as float fields ch1..chN or a string field error, nanoseconds.
+QString influxLine(const QDateTime &time, const QString &bus, int address, const QVector<quint16> &words,
+                   int channelCount, const QString &error);
+
+// One JSON object per poll for a message broker: time, address, all 22
+// values (null where there is none) and error (null after a good reply).
+QByteArray message(const QDateTime &time, int address, const QVector<quint16> &words, int channelCount,
+                   const QString &error);
+
 } // namespace ValueRows
 
 #endif // METERCONFIG_VALUEROWS_H
