@@ -7,6 +7,7 @@
 #include "meterschema.h"
 #include "portwatcher.h"
 #include "registercodec.h"
+#include "trends.h"
 #include "wholetext.h"
 
 #include <QComboBox>
@@ -103,6 +104,7 @@ Widget::Widget(QWidget *parent)
             m_wholeText->watch(field);
     }
     watchFieldFaults();
+    m_trends = new Trends(this, m_valueEdits, ui->gridLayout_3);
     connect(ui->sendLineEdit, &QLineEdit::returnPressed, this, &Widget::on_sendBt_clicked);
 
     startPortWatch();

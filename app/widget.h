@@ -5,6 +5,10 @@
 //
 //   app/widget.cpp         constructor, destructor, enterIdleMode, enterConnectedMode, stop_debug
 //                          (WholeTextFitter keeps every number whole, FormRoom gives it room)
+//   app/trends.cpp         Trends: the double-click, context menu and Ctrl+T into the trend window
+//                          (app/trendwindow.cpp, drawn from ValueHistory) and the recording
+//                          (app/pollrecorder.cpp, rows from ValueRows); fed from readReady, openLink
+//                          and on_pushButton_2_clicked
 //   link/connection.cpp    on_pushButton_clicked, on_pushButton_2_clicked, onStateChanged, openLink
 //                          (MeterSchema::LineSettings), refreshPortList (PortList), nativeEvent
 //                          (DeviceChange), port watcher, showOpenFailure (openFailureReason)
@@ -46,6 +50,7 @@ class QTextCursor;
 class QTimer;
 class ConsoleTextDecoder;
 class ExchangeQueue;
+class Trends;
 class WholeTextFitter;
 
 namespace Ui {
@@ -163,6 +168,8 @@ private:
     bool m_consoleShowScheduled = false;
 
     WholeTextFitter *m_wholeText = nullptr;
+    // The polls' history and recording, and the trend window.
+    Trends *m_trends = nullptr;
     // Since the last good poll reply, and when it came (invalid/null: never).
     QElapsedTimer m_sinceGoodPoll;
     QTime m_lastGoodPoll;

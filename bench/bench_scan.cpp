@@ -21,7 +21,7 @@ int main(int argc, char *argv[])
     rig.instrument.setFaults(silent);
     out << "bench_scan: meterctl scan of addresses 1-247 at one line setting, nobody answering\n";
     for (const int baud : { 115200, 9600 }) {
-        const MeterScan::LineSetting setting { baud, 'N', 1 };
+        const MeterScan::LineSetting setting { baud, MeterSchema::Parity::None, 1 };
         const double floorMs
             = 247 * (MeterScan::requestWireUs(setting) / 1000.0 + MeterScan::probeTimeoutMs(setting));
         rig.instrument.clearRequests();

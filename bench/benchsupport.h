@@ -15,6 +15,7 @@
 #include <time.h>
 
 class QTextStream;
+class ValueHistory;
 
 namespace Bench {
 
@@ -158,6 +159,10 @@ void runCommands(const Plan &plan, Table &table);
 void runConsoleRows(const Plan &plan, Table &table);
 void runIdleRow(const Plan &plan, Table &table);
 void runStartupRows(const Plan &plan, Table &table);
+void runTrendRows(const Plan &plan, Table &table);
+// A day of polls, ending now, as the trend rows draw it.
+void fillDay(ValueHistory &history);
+void runTrendPoll(const Plan &plan, Table &table);
 
 // What the child processes do: each prints key=value lines for the driver.
 int consoleChild(int argc, char **argv);

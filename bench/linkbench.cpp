@@ -4,6 +4,8 @@
 // a slow spell of the machine hits all of them.
 #include "benchsupport.h"
 #include "e2erig.h"
+#include "trends.h"
+#include "trendwindow.h"
 
 #include <QModbusReply>
 #include <QTabWidget>
@@ -400,6 +402,56 @@ void runLine(const Plan &plan, Table &table, int baud, char parity, int stopBits
 }
 
 } // namespace
+
+// The main window's poll to paint at 115200 8N1 with the trend window closed
+// and open on a day of history, all channels, in alternating blocks.
+void runTrendPoll(const Plan &plan, Table &table)
+{
+    Line line(115200, 'N', 1);
+    QString error;
+    if (!line.start(instrumentArguments(), &error)) {
+        table.addNote(QStringLiteral("trend poll: %1").arg(error));
+        return;
+    }
+    WindowSide window(line);
+    auto *trends = window.rig.window->findChild<Trends *>();
+    Samples samples[2];
+    for (int block = 0; block < plan.blocks; ++block) {
+        if (!window.connect()) {
+            table.addNote(QStringLiteral("trend poll: the window did not connect"));
+            return;
+        }
+        if (block == 0)
+            fillDay(trends->history());
+        for (int open = 0; open < 2; ++open) {
+            if (open)
+                trends->openTrend(-1);
+            else if (QWidget *trend = window.rig.window->findChild<TrendWindow *>())
+                trend->hide();
+            window.poll();
+            window.cpuSpent = 0;
+            for (int run = 0; run < plan.pollRuns; ++run) {
+                samples[open].add(window.poll());
+                // The trend draws a moment after the values are shown; the
+                // window polls once a second, so that never meets the next poll.
+                QTest::qWait(50);
+            }
+            samples[open].cpuMsPerRun << window.cpuSpent / plan.pollRuns;
+        }
+        window.disconnect();
+    }
+    const double closed = median(samples[0].ms);
+    const double open = median(samples[1].ms);
+    table.add({ QStringLiteral("poll of 22 values, 115200 8N1, trend open / closed (cpu ms)"),
+                QStringLiteral("%1 / %2 (%3 / %4)")
+                    .arg(figure(open, 2), figure(closed, 2), figure(median(samples[1].cpuMsPerRun), 2),
+                         figure(median(samples[0].cpuMsPerRun), 2)),
+                {},
+                {},
+                {},
+                QStringLiteral("≤ 1.1x"),
+                verdict(open <= 1.1 * closed) + QStringLiteral(" (%1x)").arg(figure(open / closed, 2)) });
+}
 
 void runLink(const Plan &plan, Table &table)
 {

@@ -53,7 +53,7 @@ int main(int argc, char **argv)
             plan.only << arguments.at(++i);
         } else {
             QTextStream(stderr)
-                << "usage: meterbench [--short] [--only link|commands|startup|idle|console]... "
+                << "usage: meterbench [--short] [--only link|commands|startup|trend|idle|console]... "
                    "[--command LABEL=FLOOR_BYTES=COMMAND]...\n";
             return 2;
         }
@@ -76,6 +76,12 @@ int main(int argc, char **argv)
         progress << "start-up\n";
         progress.flush();
         Bench::runStartupRows(plan, table);
+    }
+    if (wanted("trend")) {
+        progress << "trend window\n";
+        progress.flush();
+        Bench::runTrendRows(plan, table);
+        Bench::runTrendPoll(plan, table);
     }
     if (wanted("idle"))
         Bench::runIdleRow(plan, table);

@@ -1,7 +1,7 @@
 #include "interruption.h"
 #include "metercommands.h"
 #include "meterscan.h"
-#include "meterwatch.h"
+#include "watchcommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <optional>
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #else
@@ -31,7 +32,8 @@ const char Summary[]
       "  set KEY=VALUE...      change values: sensor.N low.N high.N correction.N\n"
       "                        (N = 1-22 or all), address, baud, parity, stop\n"
       "  scan                  find meters: each line setting and address gets one read\n"
-      "  watch                 log the 22 measured values every interval (table, csv, jsonl)\n"
+      "  watch                 log the 22 measured values of one or many meters every interval\n"
+      "                        (table, csv, jsonl, influx), optionally publishing them over MQTT\n"
       "  clone FILE --addresses LIST   restore FILE onto each address of LIST\n"
       "Run \"meterctl COMMAND --help\" for a command's own options.\n"
       "\n"
@@ -40,63 +42,90 @@ const char Summary[]
       "verification failed, 4 the file cannot be used. After a failure nothing\n"
       "more is written.";
 
-struct Command
-{
-    const char *name;
-    const char *arguments;
-    const char *description;
-};
+// What each command does, for its --help.
+const char ReadDescription[]
+    = "Reads the system block and channels 1-22 of the four channel tables and shows them as a table;\n"
+      "with --json, as the same document that backup writes.";
 
-const Command Commands[] = {
-    { "read", "",
-      "Reads the system block and channels 1-22 of the four channel tables and shows them as a table;\n"
-      "with --json, as the same document that backup writes." },
-    { "backup", "FILE",
-      "Reads what read reads and writes it to FILE as JSON (see docs/backup-format.md). FILE is\n"
-      "replaced atomically, so an interrupted backup never leaves half a file." },
-    { "diff", "FILE",
-      "Compares FILE with the meter: one line per difference (channel, table, file value, meter\n"
-      "value). Exit 0 when equal, 3 when not." },
-    { "restore", "FILE",
-      "Checks all of FILE first, reads the meter, writes only the channel tables that differ (one\n"
+const char BackupDescription[]
+    = "Reads what read reads and writes it to FILE as JSON (see docs/backup-format.md). FILE is\n"
+      "replaced atomically, so an interrupted backup never leaves half a file.";
+
+const char DiffDescription[]
+    = "Compares FILE with the meter: one line per difference (channel, table, file value, meter\n"
+      "value). Exit 0 when equal, 3 when not.";
+
+const char RestoreDescription[]
+    = "Checks all of FILE first, reads the meter, writes only the channel tables that differ (one\n"
       "function-16 write of 22 words each) and reads each back to verify it. The address and line\n"
       "settings (397-400) are written only with --with-line-settings, and then last; the channel\n"
-      "count and baud error count (396, 401) only with --with-factory." },
-    { "set", "KEY=VALUE...",
-      "Changes single values. Keys: sensor.N (a sensor type such as PT100, or its code), low.N,\n"
+      "count and baud error count (396, 401) only with --with-factory.";
+
+const char SetDescription[]
+    = "Changes single values. Keys: sensor.N (a sensor type such as PT100, or its code), low.N,\n"
       "high.N (range limits, -32768..32767), correction.N (-3276.8..3276.7), N = 1-22 or all;\n"
       "address (1-247), baud (4800 ... 115200), parity (none, odd, even), stop (1, 2). All pairs\n"
       "are checked before anything is sent; each touched table is read, changed, written back\n"
-      "whole and verified." },
-    { "scan", "",
-      "Probes each line setting and address with one system-block read (function 03, 396, 6 words;\n"
+      "whole and verified.";
+
+const char ScanDescription[]
+    = "Probes each line setting and address with one system-block read (function 03, 396, 6 words;\n"
       "never a write, never address 0) and prints one line per meter found: its address, the line\n"
       "settings it answered at, its channel count and the settings stored in it. Default: the 8 baud\n"
       "rates x none/even/odd parity at 1 stop bit, most common first, addresses 1-247. Each probe\n"
       "waits as long as the 17-byte reply takes at that baud rate plus 3.5 characters (at least\n"
       "1.75 ms) plus 20 ms (--timeout overrides), with no retries. Progress goes to stderr when it is\n"
-      "a terminal; Ctrl-C stops at once and prints what was found. Exit 0 when a meter was found." },
-    { "watch", "",
-      "Polls the 22 measured values (function 04, 0, 22 words) every interval, never more than one\n"
+      "a terminal; Ctrl-C stops at once and prints what was found. Exit 0 when a meter was found.";
+
+const char WatchDescription[]
+    = "Polls the 22 measured values (function 04, 0, 22 words) every interval, never more than one\n"
       "request outstanding, one row per poll: local ISO 8601 time, channels 1-22 (empty at or above\n"
       "the meter's channel count), and the reason when a poll got no good reply. It keeps going\n"
       "through timeouts and reopens a vanished port every 3 s. --out appends to FILE and flushes\n"
-      "each row. On exit (count, Ctrl-C, SIGTERM) the link figures go to stderr." },
-    { "clone", "FILE",
-      "Restores FILE onto each address of --addresses in turn (e.g. 2,5,7-12), with the same checks\n"
+      "each row. With --addresses, every meter of the list is polled in turn each interval and each\n"
+      "row carries its address; a meter that failed --offline-after polls in a row is offline and\n"
+      "tried once every --offline-retry seconds. --mqtt publishes each row on PREFIX/BUS/ADDRESS/values\n"
+      "(QoS 1), retained online/offline on PREFIX/BUS/ADDRESS/status and running/stopped on\n"
+      "PREFIX/BUS/status; a broker that is away never holds up the polling. On exit (count, Ctrl-C,\n"
+      "SIGTERM) the link figures, in total and per meter, go to stderr.";
+
+const char CloneDescription[]
+    = "Restores FILE onto each address of --addresses in turn (e.g. 2,5,7-12), with the same checks\n"
       "as restore, and prints a summary: verified, differed and fixed, not verified, no answer.\n"
       "The address and line settings are never written (every meter would get the same address).\n"
-      "Exit 0 only when every meter is verified, 3 when one is not, 2 when one did not answer." },
+      "Exit 0 only when every meter is verified, 3 when one is not, 2 when one did not answer.";
+
+// An option as the parser is told it; no value name makes it a flag.
+struct OptionSpec
+{
+    QString name;
+    QString description;
+    QString valueName;
+    QString defaultValue;
+
+    QCommandLineOption option() const
+    {
+        return QCommandLineOption(name, description, valueName, defaultValue);
+    }
 };
 
-const Command *findCommand(const QString &name)
+// What a command runs with: the parsed command line, its operands and the
+// link settings, all checked already.
+struct Invocation
 {
-    for (const Command &command : Commands) {
-        if (name == QLatin1String(command.name))
-            return &command;
-    }
-    return nullptr;
-}
+    const QCommandLineParser &parser;
+    QStringList operands;
+    MeterLink::Settings settings;
+};
+
+struct Command
+{
+    const char *name;
+    const char *arguments; // "", "FILE" or "KEY=VALUE..."
+    const char *description;
+    QVector<OptionSpec> options; // its own, after the link's
+    int (*run)(const Invocation &call);
+};
 
 int usageError(const QString &message)
 {
@@ -115,6 +144,348 @@ bool intValue(const QString &text, int minimum, int maximum, int *value)
     return true;
 }
 
+QString baudRateList()
+{
+    QStringList rates;
+    for (const int rate : MeterSchema::LineSettings::baudRates())
+        rates << QString::number(rate);
+    return rates.join(QLatin1Char(' '));
+}
+
+QVector<OptionSpec> linkOptions()
+{
+    const MeterSchema::LineSettings line;
+    const QString baud = QString::number(line.baudRate);
+    const QString timeout = QString::number(MeterSchema::LineSettings::DefaultTimeoutMs);
+    const QString retries = QString::number(MeterSchema::LineSettings::DefaultRetries);
+    const QString parity = MeterSchema::LineSettings::parityName(line.parity);
+    const QString stop = QString::number(line.stopBits);
+    return {
+        { "port", "Serial device (or pty path) of the line.", "name", {} },
+        { "baud", QStringLiteral("Baud rate: %1 (default %2).").arg(baudRateList(), baud), "rate", baud },
+        { "parity", QStringLiteral("Parity: none, odd or even (default %1).").arg(parity), "parity", parity },
+        { "stop", QStringLiteral("Stop bits: 1 or 2 (default %1).").arg(stop), "bits", stop },
+        { "tcp",
+          "Modbus TCP gateway instead of a serial line (default port 502); the address is the unit id.",
+          "host[:port]",
+          {} },
+        { "address", "The meter's server address, 1-247 (default 1); every request goes to it.", "n", "1" },
+        { "timeout", QStringLiteral("Milliseconds to wait for each answer (default %1).").arg(timeout), "ms",
+          timeout },
+        { "retries",
+          QStringLiteral("Times a request is repeated without an answer (default %1).").arg(retries), "n",
+          retries },
+    };
+}
+
+bool readGateway(const QString &gateway, MeterLink::Settings *settings, QString *problem)
+{
+    const int colon = gateway.lastIndexOf(QLatin1Char(':'));
+    settings->tcpHost = colon < 0 ? gateway : gateway.left(colon);
+    int port = 502;
+    if (settings->tcpHost.isEmpty() || (colon >= 0 && !intValue(gateway.mid(colon + 1), 1, 65535, &port))) {
+        *problem = QStringLiteral("--tcp %1 is not HOST or HOST:PORT").arg(gateway);
+        return false;
+    }
+    settings->tcpPort = quint16(port);
+    return true;
+}
+
+bool readLinkSettings(const QCommandLineParser &parser, MeterLink::Settings *settings, QString *problem)
+{
+    const QString baud = parser.value(QStringLiteral("baud"));
+    const QString parity = parser.value(QStringLiteral("parity"));
+    const QString stop = parser.value(QStringLiteral("stop"));
+    const QString address = parser.value(QStringLiteral("address"));
+    const QString timeout = parser.value(QStringLiteral("timeout"));
+    const QString retries = parser.value(QStringLiteral("retries"));
+    const std::optional<int> rate = MeterSchema::LineSettings::baudRateFromText(baud);
+    const std::optional<MeterSchema::Parity> parityCode = MeterSchema::LineSettings::parityFromName(parity);
+    const std::optional<int> stopBits = MeterSchema::LineSettings::stopBitsFromText(stop);
+    if (!rate)
+        *problem = QStringLiteral("--baud %1 is not one of %2").arg(baud, baudRateList());
+    else if (!parityCode)
+        *problem = QStringLiteral("--parity %1 is not none, odd or even").arg(parity);
+    else if (!stopBits)
+        *problem = QStringLiteral("--stop %1 is not 1 or 2").arg(stop);
+    else if (!intValue(address, RegisterCodec::FirstUnicastAddress, RegisterCodec::LastUnicastAddress,
+                       &settings->serverAddress))
+        *problem = QStringLiteral("--address %1 is not a single server (1-247)").arg(address);
+    else if (!intValue(timeout, 1, 600000, &settings->timeoutMs))
+        *problem = QStringLiteral("--timeout %1 is not a number of milliseconds").arg(timeout);
+    else if (!intValue(retries, 0, 100, &settings->retries))
+        *problem = QStringLiteral("--retries %1 is not a count from 0 to 100").arg(retries);
+    else if (parser.isSet(QStringLiteral("port")) == parser.isSet(QStringLiteral("tcp")))
+        *problem = QStringLiteral("give either --port NAME or --tcp HOST[:PORT]");
+    if (!problem->isEmpty())
+        return false;
+    settings->line = { *rate, *parityCode, *stopBits };
+    settings->portName = parser.value(QStringLiteral("port"));
+    return !parser.isSet(QStringLiteral("tcp"))
+        || readGateway(parser.value(QStringLiteral("tcp")), settings, problem);
+}
+
+// The streams and the link one command runs with.
+struct Session
+{
+    explicit Session(const MeterLink::Settings &settings)
+        : link(settings)
+        , commands(link, out, err)
+    { }
+
+    QTextStream out { stdout };
+    QTextStream err { stderr };
+    MeterLink link;
+    MeterCommands commands;
+};
+
+MeterCommands::RestoreOptions restoreOptions(const QCommandLineParser &parser)
+{
+    return { parser.isSet(QStringLiteral("dry-run")), false, parser.isSet(QStringLiteral("with-factory")) };
+}
+
+int runRead(const Invocation &call)
+{
+    return Session(call.settings).commands.read(call.parser.isSet(QStringLiteral("json")));
+}
+
+int runBackup(const Invocation &call)
+{
+    return Session(call.settings).commands.backup(call.operands.first());
+}
+
+int runDiff(const Invocation &call)
+{
+    return Session(call.settings).commands.diff(call.operands.first());
+}
+
+int runRestore(const Invocation &call)
+{
+    MeterCommands::RestoreOptions options = restoreOptions(call.parser);
+    options.withLineSettings = call.parser.isSet(QStringLiteral("with-line-settings"));
+    return Session(call.settings).commands.restore(call.operands.first(), options);
+}
+
+int runSet(const Invocation &call)
+{
+    QVector<MeterCommands::Change> changes;
+    QString problem;
+    if (!MeterCommands::parseAssignments(call.operands, &changes, &problem))
+        return usageError(problem);
+    return Session(call.settings).commands.set(changes);
+}
+
+bool readAddresses(const QCommandLineParser &parser, QVector<int> *addresses, QString *problem)
+{
+    const QString text = parser.value(QStringLiteral("addresses"));
+    if (MeterCommands::parseAddresses(text, addresses))
+        return true;
+    *problem = QStringLiteral("--addresses %1 is not a list of addresses 1-247 such as 2,5,7-12").arg(text);
+    return false;
+}
+
+int runClone(const Invocation &call)
+{
+    QVector<int> addresses;
+    QString problem;
+    if (!readAddresses(call.parser, &addresses, &problem))
+        return usageError(problem);
+    if (!call.parser.isSet(QStringLiteral("addresses")))
+        return usageError(QStringLiteral("clone needs --addresses LIST"));
+    if (call.parser.isSet(QStringLiteral("with-line-settings")))
+        return usageError(QStringLiteral("clone never writes the address and line settings: "
+                                         "every meter would get the same address"));
+    return Session(call.settings)
+        .commands.clone(call.operands.first(), addresses, restoreOptions(call.parser));
+}
+
+// A comma-separated list, "all" standing for allValues; false with the
+// first item that names nothing.
+template<typename T, typename Read>
+bool readList(const QString &text, const QVector<T> &allValues, Read read, QVector<T> *values, QString *bad)
+{
+    for (const QString &item : text.split(QLatin1Char(','))) {
+        const std::optional<T> value = read(item);
+        if (item == QLatin1String("all")) {
+            *values += allValues;
+        } else if (value) {
+            *values << *value;
+        } else {
+            *bad = item;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readScanSettings(const QCommandLineParser &parser, QVector<MeterScan::LineSetting> *settings,
+                      QString *problem)
+{
+    using MeterSchema::LineSettings;
+    using MeterSchema::Parity;
+    QVector<int> bauds;
+    QVector<Parity> parities;
+    QVector<int> stops;
+    QString bad;
+    if (!readList(parser.value(QStringLiteral("bauds")), MeterScan::baudRatesByUse(),
+                  LineSettings::baudRateFromText, &bauds, &bad))
+        *problem = QStringLiteral("--bauds %1 is not a list of baud rates").arg(bad);
+    else if (!readList(parser.value(QStringLiteral("parities")), { Parity::None, Parity::Even, Parity::Odd },
+                       LineSettings::parityFromName, &parities, &bad))
+        *problem = QStringLiteral("--parities %1 is not none, even, odd or all").arg(bad);
+    else if (!readList(parser.value(QStringLiteral("stops")), { 1, 2 }, LineSettings::stopBitsFromText,
+                       &stops, &bad))
+        *problem = QStringLiteral("--stops %1 is not 1, 2 or all").arg(bad);
+    for (const int stop : stops) {
+        for (const int baud : bauds) {
+            for (const Parity parity : parities)
+                settings->append({ baud, parity, stop });
+        }
+    }
+    return problem->isEmpty();
+}
+
+int runScan(const Invocation &call)
+{
+    MeterScan::Options options;
+    QString problem;
+    if (!readAddresses(call.parser, &options.addresses, &problem))
+        return usageError(problem);
+    if (!call.settings.tcpHost.isEmpty())
+        return usageError(QStringLiteral("scan goes through line settings: it needs --port"));
+    if (!readScanSettings(call.parser, &options.settings, &problem))
+        return usageError(problem);
+    options.first = call.parser.isSet(QStringLiteral("first"));
+    options.json = call.parser.isSet(QStringLiteral("json"));
+    options.timeoutMs = call.parser.isSet(QStringLiteral("timeout")) ? call.settings.timeoutMs : 0;
+    options.progress = isatty(fileno(stderr));
+    Session session(call.settings);
+    Interruption interruption;
+    MeterScan scan(session.link, session.out, session.err);
+    return scan.run(options, &interruption);
+}
+
+int runWatch(const Invocation &call)
+{
+    Session session(call.settings);
+    QString problem;
+    const int code = WatchCommand::run(call.parser, session.link, session.out, session.err, &problem);
+    return problem.isEmpty() ? code : usageError(problem);
+}
+
+const QVector<Command> &commands()
+{
+    const OptionSpec dryRun = { "dry-run", "Print what would be written; send no write.", {}, {} };
+    const OptionSpec factory
+        = { "with-factory", "Also write the channel count and baud error count (396, 401).", {}, {} };
+    const OptionSpec addresses = { "addresses", "Addresses, e.g. 1-247 or 2,5,7-12.", "list", "1-247" };
+    static const QVector<Command> table = {
+        { "read",
+          "",
+          ReadDescription,
+          { { "json", "Print the backup document instead of the table.", {}, {} } },
+          runRead },
+        { "backup", "FILE", BackupDescription, {}, runBackup },
+        { "diff", "FILE", DiffDescription, {}, runDiff },
+        { "restore",
+          "FILE",
+          RestoreDescription,
+          { dryRun,
+            { "with-line-settings", "Also write the address and line settings (397-400), last.", {}, {} },
+            factory },
+          runRestore },
+        { "set", "KEY=VALUE...", SetDescription, {}, runSet },
+        { "scan",
+          "",
+          ScanDescription,
+          { { "bauds", "Baud rates to try, e.g. 9600,19200, or all (default).", "list", "all" },
+            { "parities", "Parities to try, e.g. none,even, or all (default).", "list", "all" },
+            { "stops", "Stop bits to try: 1, 2 or all (default 1).", "list", "1" },
+            addresses,
+            { "first", "Stop at the first meter found.", {}, {} },
+            { "json", "Print the meters found as a JSON array.", {}, {} } },
+          runScan },
+        { "watch",
+          "",
+          WatchDescription,
+          { { "interval", "Seconds between polls (default 1).", "seconds", "1" },
+            { "count", "Stop after N rows, or N intervals with --addresses (default: until stopped).", "n",
+              "0" },
+            { "format",
+              "table (default on a terminal), csv (default otherwise), jsonl or influx.",
+              "format",
+              {} },
+            { "out", "Append the rows to FILE, flushing each one.", "file", {} },
+            { "addresses", "Poll these meters in turn every interval, e.g. 1-20,33.", "list", {} },
+            { "offline-after", "With --addresses: offline after N failed polls in a row (default 3).", "n",
+              "3" },
+            { "offline-retry", "Try an offline meter once every S seconds (default 30).", "seconds", "30" },
+            { "mqtt",
+              "Publish to mqtt://[USER@]HOST[:PORT] or mqtts://... (password: METERCTL_MQTT_PASSWORD).",
+              "url",
+              {} },
+            { "mqtt-topic", "Topic prefix (default meterconfig).", "prefix", "meterconfig" },
+            { "mqtt-cafile", "CA certificate of an mqtts:// broker (default: the system's).", "file", {} } },
+          runWatch },
+        { "clone",
+          "FILE",
+          CloneDescription,
+          { addresses,
+            dryRun,
+            factory,
+            { "with-line-settings",
+              "Refused: every meter would get the same address and line settings.",
+              {},
+              {} } },
+          runClone },
+    };
+    return table;
+}
+
+const Command *findCommand(const QString &name)
+{
+    for (const Command &command : commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+// "read, backup, ... or clone."
+QString commandList()
+{
+    QStringList names;
+    for (const Command &command : commands())
+        names << QString::fromLatin1(command.name);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last + QLatin1Char('.');
+}
+
+bool checkOperands(const Command &command, const QStringList &operands, QString *problem)
+{
+    const QString name = QString::fromLatin1(command.name);
+    if (!*command.arguments && !operands.isEmpty())
+        *problem = QStringLiteral("%1 takes no operand").arg(name);
+    else if (qstrcmp(command.arguments, "FILE") == 0 && operands.size() != 1)
+        *problem = QStringLiteral("%1 takes one FILE").arg(name);
+    return problem->isEmpty();
+}
+
+// The second pass knows the command's own options and operands too.
+void describeCommand(QCommandLineParser &parser, const Command &command)
+{
+    for (const OptionSpec &spec : command.options)
+        parser.addOption(spec.option());
+    const QString name = QString::fromLatin1(command.name);
+    parser.clearPositionalArguments();
+    parser.addPositionalArgument(name, QStringLiteral("The command."), name);
+    if (*command.arguments)
+        parser.addPositionalArgument(QString::fromLatin1(command.arguments),
+                                     qstrcmp(command.name, "set") == 0 ? QStringLiteral("Values to change.")
+                                                                       : QStringLiteral("The backup file."));
+    parser.setApplicationDescription(QString::fromLatin1(command.description));
+}
+
 int run()
 {
     QCoreApplication::setApplicationName(QStringLiteral("meterctl"));
@@ -126,42 +497,11 @@ int run()
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Serial device (or pty path) of the line."),
-                                        QStringLiteral("name"));
-    const QCommandLineOption baudOption(
-        QStringLiteral("baud"),
-        QStringLiteral("Baud rate: 4800 9600 14400 19200 28800 38400 57600 115200 (default 115200)."),
-        QStringLiteral("rate"), QStringLiteral("115200"));
-    const QCommandLineOption parityOption(QStringLiteral("parity"),
-                                          QStringLiteral("Parity: none, odd or even (default none)."),
-                                          QStringLiteral("parity"), QStringLiteral("none"));
-    const QCommandLineOption stopOption(QStringLiteral("stop"),
-                                        QStringLiteral("Stop bits: 1 or 2 (default 1)."),
-                                        QStringLiteral("bits"), QStringLiteral("1"));
-    const QCommandLineOption tcpOption(
-        QStringLiteral("tcp"),
-        QStringLiteral(
-            "Modbus TCP gateway instead of a serial line (default port 502); the address is the unit id."),
-        QStringLiteral("host[:port]"));
-    const QCommandLineOption addressOption(
-        QStringLiteral("address"),
-        QStringLiteral("The meter's server address, 1-247 (default 1); every request goes to it."),
-        QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption timeoutOption(
-        QStringLiteral("timeout"), QStringLiteral("Milliseconds to wait for each answer (default 500)."),
-        QStringLiteral("ms"), QStringLiteral("500"));
-    const QCommandLineOption retriesOption(
-        QStringLiteral("retries"),
-        QStringLiteral("Times a request is repeated without an answer (default 2)."), QStringLiteral("n"),
-        QStringLiteral("2"));
-    parser.addOptions({ portOption, baudOption, parityOption, stopOption, tcpOption, addressOption,
-                        timeoutOption, retriesOption });
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("read, backup, diff, restore, set, scan, watch or clone."),
-                                 QStringLiteral("COMMAND"));
+    for (const OptionSpec &spec : linkOptions())
+        parser.addOption(spec.option());
+    parser.addPositionalArgument(QStringLiteral("command"), commandList(), QStringLiteral("COMMAND"));
 
-    // A first pass finds the command; the second knows its options too.
+    // A first pass finds the command.
     const QStringList arguments = QCoreApplication::arguments();
     parser.parse(arguments);
     const QString commandName = parser.positionalArguments().value(0);
@@ -176,228 +516,18 @@ int run()
         return usageError(commandName.isEmpty() ? QStringLiteral("no command given")
                                                 : QStringLiteral("unknown command \"%1\"").arg(commandName));
     }
-
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print the backup document instead of the table."));
-    const QCommandLineOption dryRunOption(QStringLiteral("dry-run"),
-                                          QStringLiteral("Print what would be written; send no write."));
-    const QCommandLineOption lineOption(
-        QStringLiteral("with-line-settings"),
-        QStringLiteral("Also write the address and line settings (397-400), last."));
-    const QCommandLineOption factoryOption(
-        QStringLiteral("with-factory"),
-        QStringLiteral("Also write the channel count and baud error count (396, 401)."));
-    const QCommandLineOption baudsOption(
-        QStringLiteral("bauds"), QStringLiteral("Baud rates to try, e.g. 9600,19200, or all (default)."),
-        QStringLiteral("list"), QStringLiteral("all"));
-    const QCommandLineOption paritiesOption(
-        QStringLiteral("parities"), QStringLiteral("Parities to try, e.g. none,even, or all (default)."),
-        QStringLiteral("list"), QStringLiteral("all"));
-    const QCommandLineOption stopsOption(QStringLiteral("stops"),
-                                         QStringLiteral("Stop bits to try: 1, 2 or all (default 1)."),
-                                         QStringLiteral("list"), QStringLiteral("1"));
-    const QCommandLineOption addressesOption(QStringLiteral("addresses"),
-                                             QStringLiteral("Addresses, e.g. 1-247 or 2,5,7-12."),
-                                             QStringLiteral("list"), QStringLiteral("1-247"));
-    const QCommandLineOption firstOption(QStringLiteral("first"),
-                                         QStringLiteral("Stop at the first meter found."));
-    const QCommandLineOption scanJsonOption(QStringLiteral("json"),
-                                            QStringLiteral("Print the meters found as a JSON array."));
-    const QCommandLineOption intervalOption(QStringLiteral("interval"),
-                                            QStringLiteral("Seconds between polls (default 1)."),
-                                            QStringLiteral("seconds"), QStringLiteral("1"));
-    const QCommandLineOption countOption(QStringLiteral("count"),
-                                         QStringLiteral("Stop after N rows (default: until stopped)."),
-                                         QStringLiteral("n"), QStringLiteral("0"));
-    const QCommandLineOption formatOption(
-        QStringLiteral("format"),
-        QStringLiteral("table (default on a terminal), csv (default otherwise) or jsonl."),
-        QStringLiteral("format"));
-    const QCommandLineOption outOption(QStringLiteral("out"),
-                                       QStringLiteral("Append the rows to FILE, flushing each one."),
-                                       QStringLiteral("file"));
-    const QCommandLineOption refusedLineOption(
-        QStringLiteral("with-line-settings"),
-        QStringLiteral("Refused: every meter would get the same address and line settings."));
-    const QString name = QString::fromLatin1(command->name);
-    if (name == QLatin1String("read"))
-        parser.addOption(jsonOption);
-    if (name == QLatin1String("restore"))
-        parser.addOptions({ dryRunOption, lineOption, factoryOption });
-    if (name == QLatin1String("clone"))
-        parser.addOptions({ addressesOption, dryRunOption, factoryOption, refusedLineOption });
-    if (name == QLatin1String("scan"))
-        parser.addOptions(
-            { baudsOption, paritiesOption, stopsOption, addressesOption, firstOption, scanJsonOption });
-    if (name == QLatin1String("watch"))
-        parser.addOptions({ intervalOption, countOption, formatOption, outOption });
-    parser.clearPositionalArguments();
-    parser.addPositionalArgument(name, QStringLiteral("The command."), name);
-    if (*command->arguments)
-        parser.addPositionalArgument(QString::fromLatin1(command->arguments),
-                                     name == QLatin1String("set") ? QStringLiteral("Values to change.")
-                                                                  : QStringLiteral("The backup file."));
-    parser.setApplicationDescription(QString::fromLatin1(command->description));
+    describeCommand(parser, *command);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption))
         parser.showHelp(0);
 
-    const QStringList operands = parser.positionalArguments().mid(1);
-    if (!*command->arguments && !operands.isEmpty())
-        return usageError(QStringLiteral("%1 takes no operand").arg(name));
-    if ((name == QLatin1String("backup") || name == QLatin1String("diff") || name == QLatin1String("restore")
-         || name == QLatin1String("clone"))
-        && operands.size() != 1)
-        return usageError(QStringLiteral("%1 takes one FILE").arg(name));
-
-    MeterLink::Settings settings;
-    const QString parity = parser.value(parityOption);
-    int baud = 0;
-    if (!intValue(parser.value(baudOption), 1, 115200, &baud) || !RegisterCodec::checkedBaudRateWord(baud))
-        return usageError(
-            QStringLiteral("--baud %1 is not one of 4800 9600 14400 19200 28800 38400 57600 115200")
-                .arg(parser.value(baudOption)));
-    settings.baudRate = baud;
-    if (parity != QLatin1String("none") && parity != QLatin1String("odd") && parity != QLatin1String("even"))
-        return usageError(QStringLiteral("--parity %1 is not none, odd or even").arg(parity));
-    settings.parity = parity == QLatin1String("odd") ? 'O' : parity == QLatin1String("even") ? 'E' : 'N';
-    if (!intValue(parser.value(stopOption), 1, 2, &settings.stopBits))
-        return usageError(QStringLiteral("--stop %1 is not 1 or 2").arg(parser.value(stopOption)));
-    if (!intValue(parser.value(addressOption), RegisterCodec::FirstUnicastAddress,
-                  RegisterCodec::LastUnicastAddress, &settings.serverAddress))
-        return usageError(
-            QStringLiteral("--address %1 is not a single server (1-247)").arg(parser.value(addressOption)));
-    if (!intValue(parser.value(timeoutOption), 1, 600000, &settings.timeoutMs))
-        return usageError(
-            QStringLiteral("--timeout %1 is not a number of milliseconds").arg(parser.value(timeoutOption)));
-    if (!intValue(parser.value(retriesOption), 0, 100, &settings.retries))
-        return usageError(
-            QStringLiteral("--retries %1 is not a count from 0 to 100").arg(parser.value(retriesOption)));
-    if (parser.isSet(portOption) == parser.isSet(tcpOption))
-        return usageError(QStringLiteral("give either --port NAME or --tcp HOST[:PORT]"));
-    settings.portName = parser.value(portOption);
-    if (parser.isSet(tcpOption)) {
-        const QString gateway = parser.value(tcpOption);
-        const int colon = gateway.lastIndexOf(QLatin1Char(':'));
-        settings.tcpHost = colon < 0 ? gateway : gateway.left(colon);
-        int port = 502;
-        if (settings.tcpHost.isEmpty() || (colon >= 0 && !intValue(gateway.mid(colon + 1), 1, 65535, &port)))
-            return usageError(QStringLiteral("--tcp %1 is not HOST or HOST:PORT").arg(gateway));
-        settings.tcpPort = quint16(port);
-    }
-
-    QVector<MeterCommands::Change> changes;
-    if (name == QLatin1String("set")) {
-        QString problem;
-        if (!MeterCommands::parseAssignments(operands, &changes, &problem))
-            return usageError(problem);
-    }
-
-    QVector<int> addresses;
-    if ((name == QLatin1String("clone") || name == QLatin1String("scan"))
-        && !MeterCommands::parseAddresses(parser.value(addressesOption), &addresses))
-        return usageError(QStringLiteral("--addresses %1 is not a list of addresses 1-247 such as 2,5,7-12")
-                              .arg(parser.value(addressesOption)));
-    if (name == QLatin1String("clone") && !parser.isSet(addressesOption))
-        return usageError(QStringLiteral("clone needs --addresses LIST"));
-    if (name == QLatin1String("clone") && parser.isSet(refusedLineOption))
-        return usageError(QStringLiteral("clone never writes the address and line settings: "
-                                         "every meter would get the same address"));
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    MeterLink link(settings);
-    MeterCommands commands(link, out, err);
-    if (name == QLatin1String("clone"))
-        return commands.clone(operands.first(), addresses,
-                              { parser.isSet(dryRunOption), false, parser.isSet(factoryOption) });
-    if (name == QLatin1String("scan")) {
-        if (!settings.tcpHost.isEmpty())
-            return usageError(QStringLiteral("scan goes through line settings: it needs --port"));
-        MeterScan::Options options;
-        options.addresses = addresses;
-        options.first = parser.isSet(firstOption);
-        options.json = parser.isSet(scanJsonOption);
-        options.timeoutMs = parser.isSet(timeoutOption) ? settings.timeoutMs : 0;
-        options.progress = isatty(fileno(stderr));
-        QVector<int> bauds;
-        for (const QString &text : parser.value(baudsOption).split(QLatin1Char(','))) {
-            int rate = 0;
-            if (text == QLatin1String("all"))
-                bauds += MeterScan::baudRatesByUse();
-            else if (intValue(text, 1, 115200, &rate) && RegisterCodec::checkedBaudRateWord(rate))
-                bauds << rate;
-            else
-                return usageError(QStringLiteral("--bauds %1 is not a list of baud rates").arg(text));
-        }
-        QVector<char> parities;
-        for (const QString &text : parser.value(paritiesOption).split(QLatin1Char(','))) {
-            if (text == QLatin1String("all"))
-                parities += { 'N', 'E', 'O' };
-            else if (text == QLatin1String("none") || text == QLatin1String("even")
-                     || text == QLatin1String("odd"))
-                parities << text.at(0).toUpper().toLatin1();
-            else
-                return usageError(QStringLiteral("--parities %1 is not none, even, odd or all").arg(text));
-        }
-        QVector<int> stops;
-        for (const QString &text : parser.value(stopsOption).split(QLatin1Char(','))) {
-            int stop = 0;
-            if (text == QLatin1String("all"))
-                stops += { 1, 2 };
-            else if (intValue(text, 1, 2, &stop))
-                stops << stop;
-            else
-                return usageError(QStringLiteral("--stops %1 is not 1, 2 or all").arg(text));
-        }
-        for (const int stop : stops) {
-            for (const int baud : bauds) {
-                for (const char parity : parities)
-                    options.settings.append({ baud, parity, stop });
-            }
-        }
-        Interruption interruption;
-        MeterScan scan(link, out, err);
-        return scan.run(options, &interruption);
-    }
-    if (name == QLatin1String("watch")) {
-        MeterWatch::Options options;
-        bool ok = false;
-        const double interval = parser.value(intervalOption).toDouble(&ok);
-        if (!ok || !(interval >= 0.05 && interval <= 86400))
-            return usageError(QStringLiteral("--interval %1 is not a number of seconds from 0.05 to 86400")
-                                  .arg(parser.value(intervalOption)));
-        options.intervalMs = int(interval * 1000);
-        if (!intValue(parser.value(countOption), 0, INT_MAX, &options.count))
-            return usageError(QStringLiteral("--count %1 is not a count").arg(parser.value(countOption)));
-        options.outPath = parser.value(outOption);
-        const QString format = parser.value(formatOption);
-        if (format.isEmpty())
-            options.format
-                = options.outPath.isEmpty() && isatty(fileno(stdout)) ? MeterWatch::Table : MeterWatch::Csv;
-        else if (format == QLatin1String("table") || format == QLatin1String("csv")
-                 || format == QLatin1String("jsonl"))
-            options.format = format == QLatin1String("table") ? MeterWatch::Table
-                : format == QLatin1String("csv")              ? MeterWatch::Csv
-                                                              : MeterWatch::Jsonl;
-        else
-            return usageError(QStringLiteral("--format %1 is not table, csv or jsonl").arg(format));
-        Interruption interruption;
-        MeterWatch watch(link, options, out, err);
-        return watch.run(&interruption);
-    }
-    if (name == QLatin1String("read"))
-        return commands.read(parser.isSet(jsonOption));
-    if (name == QLatin1String("backup"))
-        return commands.backup(operands.first());
-    if (name == QLatin1String("diff"))
-        return commands.diff(operands.first());
-    if (name == QLatin1String("restore"))
-        return commands.restore(
-            operands.first(),
-            { parser.isSet(dryRunOption), parser.isSet(lineOption), parser.isSet(factoryOption) });
-    return commands.set(changes);
+    Invocation call { parser, parser.positionalArguments().mid(1), {} };
+    QString problem;
+    if (!checkOperands(*command, call.operands, &problem)
+        || !readLinkSettings(parser, &call.settings, &problem))
+        return usageError(problem);
+    return command->run(call);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "metercommands.h"
 
+#include "addresslist.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -381,23 +383,7 @@ int MeterCommands::set(const QVector<Change> &changes)
 
 bool MeterCommands::parseAddresses(const QString &text, QVector<int> *addresses)
 {
-    addresses->clear();
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const QStringList ends = part.split(QLatin1Char('-'));
-        bool ok = ends.size() <= 2;
-        const int first = ends.first().toInt(&ok, 10);
-        int last = first;
-        if (ok && ends.size() == 2)
-            last = ends.last().toInt(&ok, 10);
-        if (!ok || ends.size() > 2 || first < FirstUnicastAddress || last > LastUnicastAddress
-            || first > last)
-            return false;
-        for (int address = first; address <= last; ++address) {
-            if (!addresses->contains(address))
-                addresses->append(address);
-        }
-    }
-    return !addresses->isEmpty();
+    return AddressList::parse(text, addresses);
 }
 
 int MeterCommands::clone(const QString &path, const QVector<int> &addresses, const RestoreOptions &options)

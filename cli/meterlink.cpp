@@ -1,5 +1,8 @@
 #include "meterlink.h"
 
+#include "exchangequeue.h"
+#include "replies.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -52,14 +55,7 @@ MeterLink::MeterLink(const Settings &settings, QObject *parent)
     if (settings.tcpHost.isEmpty()) {
         auto *rtu = new QModbusRtuSerialMaster(this);
         rtu->setConnectionParameter(QModbusDevice::SerialPortNameParameter, settings.portName);
-        rtu->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, settings.baudRate);
         rtu->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QSerialPort::Data8);
-        rtu->setConnectionParameter(QModbusDevice::SerialParityParameter,
-                                    settings.parity == 'O'       ? QSerialPort::OddParity
-                                        : settings.parity == 'E' ? QSerialPort::EvenParity
-                                                                 : QSerialPort::NoParity);
-        rtu->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
-                                    settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
         m_client = rtu;
     } else {
         auto *tcp = new QModbusTcpClient(this);
@@ -67,34 +63,46 @@ MeterLink::MeterLink(const Settings &settings, QObject *parent)
         tcp->setConnectionParameter(QModbusDevice::NetworkPortParameter, settings.tcpPort);
         m_client = tcp;
     }
-    m_client->setTimeout(settings.timeoutMs);
-    m_client->setNumberOfRetries(settings.retries);
+    applySettings();
+    m_queue = new ExchangeQueue(m_client, this);
+    m_queue->setRetryWrongCount(true);
+    // A scan or a clone goes on to the next meter at once.
+    m_queue->setQuietPerServer(true);
 }
 
-double MeterLink::characterMicroseconds(int baudRate, char parity, int stopBits)
+void MeterLink::applySettings()
 {
-    const int bits = 1 + 8 + (parity == 'N' ? 0 : 1) + stopBits;
-    return bits * 1e6 / baudRate;
+    if (m_settings.tcpHost.isEmpty()) {
+        m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, m_settings.line.baudRate);
+        m_client->setConnectionParameter(QModbusDevice::SerialParityParameter,
+                                         m_settings.line.serialParity());
+        m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
+                                         m_settings.line.serialStopBits());
+    }
+    m_client->setTimeout(m_settings.timeoutMs);
+    m_client->setNumberOfRetries(m_settings.retries);
 }
 
-bool MeterLink::reopen(int baudRate, char parity, int stopBits, int timeoutMs, int retries, QString *error)
+double MeterLink::characterMicroseconds(const MeterSchema::LineSettings &line)
+{
+    const int bits = 1 + 8 + (line.parity == MeterSchema::Parity::None ? 0 : 1) + line.stopBits;
+    return bits * 1e6 / line.baudRate;
+}
+
+bool MeterLink::reopen(const MeterSchema::LineSettings &line, int timeoutMs, int retries, QString *error)
 {
     close();
-    m_settings.baudRate = baudRate;
-    m_settings.parity = parity;
-    m_settings.stopBits = stopBits;
+    m_settings.line = line;
     m_settings.timeoutMs = timeoutMs;
     m_settings.retries = retries;
-    m_client->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, baudRate);
-    m_client->setConnectionParameter(QModbusDevice::SerialParityParameter,
-                                     parity == 'O'       ? QSerialPort::OddParity
-                                         : parity == 'E' ? QSerialPort::EvenParity
-                                                         : QSerialPort::NoParity);
-    m_client->setConnectionParameter(QModbusDevice::SerialStopBitsParameter,
-                                     stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-    m_client->setTimeout(timeoutMs);
-    m_client->setNumberOfRetries(retries);
+    applySettings();
     return open(error);
+}
+
+void MeterLink::setRetries(int retries)
+{
+    m_settings.retries = retries;
+    m_client->setNumberOfRetries(retries);
 }
 
 bool MeterLink::portExists() const
@@ -128,6 +136,7 @@ QString MeterLink::where() const
 
 bool MeterLink::open(QString *error)
 {
+    m_portLost = false;
     if (!m_client->connectDevice()) {
         *error = QStringLiteral("cannot open %1: %2").arg(where(), m_client->errorString());
         return false;
@@ -152,7 +161,25 @@ bool MeterLink::open(QString *error)
         m_client->disconnectDevice();
         return false;
     }
+    watchPort();
     return true;
+}
+
+void MeterLink::watchPort()
+{
+    // The client owns its serial port and, when the port is gone, would keep
+    // a request that never moves again: the window's rule closes it at once.
+    auto *port = m_client->findChild<QSerialPort *>();
+    if (!port || port == m_watchedPort)
+        return;
+    m_watchedPort = port;
+    watchPortLoss(port, this, [this] {
+        if (!isOpen())
+            return;
+        m_portLost = true;
+        close();
+        emit portLost();
+    });
 }
 
 void MeterLink::close()
@@ -163,68 +190,94 @@ void MeterLink::close()
 
 MeterLink::Result MeterLink::readHolding(int start, int count)
 {
-    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, start, quint16(count));
-    return finish(m_client->sendReadRequest(unit, m_settings.serverAddress),
-                  QStringLiteral("reading %1").arg(registers(start, count)), count);
+    return exchange(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, quint16(count)), false,
+                    QStringLiteral("reading %1").arg(registers(start, count)));
 }
 
 MeterLink::Result MeterLink::readInput(int start, int count)
 {
-    const QModbusDataUnit unit(QModbusDataUnit::InputRegisters, start, quint16(count));
-    return finish(m_client->sendReadRequest(unit, m_settings.serverAddress),
-                  QStringLiteral("reading input registers %1").arg(registers(start, count)), count);
+    return exchange(QModbusDataUnit(QModbusDataUnit::InputRegisters, start, quint16(count)), false,
+                    QStringLiteral("reading input registers %1").arg(registers(start, count)));
 }
 
 MeterLink::Result MeterLink::writeHolding(int start, const QVector<quint16> &words)
 {
-    const QModbusDataUnit unit(QModbusDataUnit::HoldingRegisters, start, words);
-    return finish(m_client->sendWriteRequest(unit, m_settings.serverAddress),
-                  QStringLiteral("writing %1").arg(registers(start, words.size())), 0);
+    return exchange(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, start, words), true,
+                    QStringLiteral("writing %1").arg(registers(start, words.size())));
 }
 
-MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, int expectedWords)
+MeterLink::Result MeterLink::exchange(const QModbusDataUnit &unit, bool write, const QString &what)
+{
+    QEventLoop loop;
+    // The reply handed out last, and whether it reached its end: one that
+    // the queue asks again for drops out of sight without reaching it.
+    QPointer<QModbusReply> reply;
+    bool done = false;
+    int released = -2; // still on its way
+    QElapsedTimer clock;
+    // A client whose port broke under it may never finish a reply.
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(m_queue, &ExchangeQueue::released, &loop, [&](int answered) {
+        released = answered;
+        loop.quit();
+    });
+    connect(m_client, &QModbusDevice::stateChanged, &loop, &QEventLoop::quit);
+    const auto attach = [&](QModbusReply *handed) {
+        reply = handed;
+        if (!clock.isValid())
+            clock.start();
+        limit.start((m_settings.retries + 1) * m_settings.timeoutMs + 1000);
+        connect(handed, &QModbusReply::finished, &loop, [&] {
+            done = true;
+            loop.quit();
+        });
+    };
+    if (write)
+        m_queue->write(unit, m_settings.serverAddress, attach);
+    else
+        m_queue->read(unit, m_settings.serverAddress, attach);
+    const auto hung = [&] {
+        return reply && !reply->isFinished() && !limit.isActive();
+    };
+    while (!done && released == -2 && isOpen() && !hung())
+        loop.exec();
+
+    const QString server = QStringLiteral("server %1 at %2").arg(m_settings.serverAddress).arg(where());
+    Result result = done ? finish(reply, what) : Result();
+    result.elapsedUs = clock.isValid() ? clock.nsecsElapsed() / 1000 : 0;
+    if (done)
+        return result;
+    if (released >= 0) {
+        result.error = QStringLiteral("%1 answered %2 with %3 words instead of %4")
+                           .arg(server, what)
+                           .arg(released)
+                           .arg(unit.valueCount());
+    } else if (released == -1 || !reply) {
+        const QString reason = m_portLost ? QStringLiteral("the port is gone") : m_client->errorString();
+        result.error = QStringLiteral("%1: %2 not sent: %3").arg(server, what, reason);
+    } else {
+        result.error = QStringLiteral("%1: %2 got no reply from the Modbus client").arg(server, what);
+        close();
+    }
+    return result;
+}
+
+MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what)
 {
     Result result;
     const QString server = QStringLiteral("server %1 at %2").arg(m_settings.serverAddress).arg(where());
-    if (!reply) {
-        result.error = QStringLiteral("%1: %2 not sent: %3").arg(server, what, m_client->errorString());
-        return result;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    if (!reply->isFinished()) {
-        // A client whose port broke under it may never finish a reply.
-        QEventLoop loop;
-        QTimer limit;
-        limit.setSingleShot(true);
-        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(reply, &QModbusReply::finished, &loop, &QEventLoop::quit);
-        limit.start((m_settings.retries + 1) * m_settings.timeoutMs + 1000);
-        loop.exec();
-    }
-    if (!reply->isFinished()) {
-        result.error = QStringLiteral("%1: %2 got no reply from the Modbus client").arg(server, what);
-        result.elapsedUs = clock.nsecsElapsed() / 1000;
-        reply->deleteLater();
-        close();
-        return result;
-    }
-    result.elapsedUs = clock.nsecsElapsed() / 1000;
     // An exception response carries just its code. (QModbusPdu's inline
     // accessors keep the function code with its exception bit in an enum
     // that cannot hold it, so they are not used here.)
     const QByteArray pdu = reply->rawResult().data();
     switch (reply->error()) {
     case QModbusDevice::NoError:
+        // The queue lets a read's reply through only with the count asked for.
         result.words = reply->result().values();
-        // A short reply must not pass for a table of zeros.
-        result.ok = expectedWords == 0 || result.words.size() == expectedWords;
-        result.kind = result.ok ? Result::Good : Result::OtherError;
-        if (!result.ok)
-            result.error = QStringLiteral("%1 answered %2 with %3 words instead of %4")
-                               .arg(server, what)
-                               .arg(result.words.size())
-                               .arg(expectedWords);
+        result.ok = true;
+        result.kind = Result::Good;
         break;
     case QModbusDevice::TimeoutError:
         result.kind = Result::Timeout;
@@ -245,7 +298,9 @@ MeterLink::Result MeterLink::finish(QModbusReply *reply, const QString &what, in
         }
         Q_FALLTHROUGH();
     default:
-        result.error = QStringLiteral("%1: %2 failed: %3").arg(server, what, reply->errorString());
+        result.error
+            = QStringLiteral("%1: %2 failed: %3")
+                  .arg(server, what, m_portLost ? QStringLiteral("the port is gone") : reply->errorString());
         break;
     }
     reply->deleteLater();

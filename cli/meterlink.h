@@ -1,15 +1,23 @@
 #ifndef METERCTL_METERLINK_H
 #define METERCTL_METERLINK_H
 
+#include "meterschema.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
+class ExchangeQueue;
 class QModbusClient;
+class QModbusDataUnit;
+class QSerialPort;
 
 // One meter at one server address, over a serial line (Modbus RTU) or a
-// Modbus TCP gateway. Each call sends one request and waits for its answer,
-// so a sequence never has more than one request on the line.
+// Modbus TCP gateway. Each call sends one request through the window's
+// exchange queue and waits for its answer: one request on the line at a
+// time, a read answered with another count asked again, and after a reply
+// that needed a retry or never came, a pause before the next request.
 class MeterLink : public QObject
 {
     Q_OBJECT
@@ -18,14 +26,12 @@ public:
     struct Settings
     {
         QString portName; // serial device or pty path; empty with a TCP host
-        int baudRate = 115200;
-        char parity = 'N'; // 'N', 'O' or 'E'
-        int stopBits = 1;
+        MeterSchema::LineSettings line;
         QString tcpHost;
         quint16 tcpPort = 502;
         int serverAddress = 1;
-        int timeoutMs = 500;
-        int retries = 2;
+        int timeoutMs = MeterSchema::LineSettings::DefaultTimeoutMs;
+        int retries = MeterSchema::LineSettings::DefaultRetries;
     };
 
     // What one request brought back. A failure says why in words a person
@@ -43,10 +49,11 @@ public:
 
     explicit MeterLink(const Settings &settings, QObject *parent = nullptr);
     // The time one character takes with these settings, in microseconds.
-    static double characterMicroseconds(int baudRate, char parity, int stopBits);
+    static double characterMicroseconds(const MeterSchema::LineSettings &line);
     ~MeterLink() override;
 
     bool open(QString *error);
+    // Ends the request in flight at once (it fails) and closes the line.
     void close();
 
     Result readHolding(int start, int count);
@@ -57,23 +64,34 @@ public:
     // For going through addresses and line settings: the next requests go
     // to this server; the line is reopened with these settings.
     void setServerAddress(int address) { m_settings.serverAddress = address; }
-    bool reopen(int baudRate, char parity, int stopBits, int timeoutMs, int retries, QString *error);
+    bool reopen(const MeterSchema::LineSettings &line, int timeoutMs, int retries, QString *error);
+    // Tries of the next requests without an answer, from now on.
+    void setRetries(int retries);
     bool isOpen() const;
     // False once the serial device has vanished (an adapter unplugged);
     // a gateway is always there.
     bool portExists() const;
-    // Ends the request in flight at once (it fails) and closes the line.
-    void abort() { close(); }
 
     // "/dev/ttyUSB0" or "gateway 10.0.0.5:502", for messages.
     QString where() const;
     const Settings &settings() const { return m_settings; }
 
+signals:
+    // The serial port is gone (the window's lost-port rule); the link is
+    // closed already.
+    void portLost();
+
 private:
-    Result finish(class QModbusReply *reply, const QString &what, int expectedWords);
+    void applySettings();
+    void watchPort();
+    Result exchange(const QModbusDataUnit &unit, bool write, const QString &what);
+    Result finish(class QModbusReply *reply, const QString &what);
 
     Settings m_settings;
     QModbusClient *m_client = nullptr;
+    ExchangeQueue *m_queue = nullptr;
+    QPointer<QSerialPort> m_watchedPort;
+    bool m_portLost = false;
 };
 
 #endif // METERCTL_METERLINK_H

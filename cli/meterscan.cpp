@@ -11,36 +11,16 @@
 
 using namespace RegisterCodec;
 
-namespace {
-
-QString parityName(char parity)
-{
-    return parity == 'O' ? QStringLiteral("odd")
-        : parity == 'E'  ? QStringLiteral("even")
-                         : QStringLiteral("none");
-}
-
-QString settingText(const MeterScan::LineSetting &setting)
-{
-    return QStringLiteral("%1 %2 %3")
-        .arg(setting.baudRate)
-        .arg(parityName(setting.parity))
-        .arg(setting.stopBits);
-}
-
-} // namespace
-
 int MeterScan::probeTimeoutMs(const LineSetting &setting)
 {
-    const double character
-        = MeterLink::characterMicroseconds(setting.baudRate, setting.parity, setting.stopBits);
+    const double character = MeterLink::characterMicroseconds(setting);
     const double silence = std::max(3.5 * character, 1750.0);
     return int(std::ceil((17 * character + silence) / 1000.0)) + 20;
 }
 
 double MeterScan::requestWireUs(const LineSetting &setting)
 {
-    return 8 * MeterLink::characterMicroseconds(setting.baudRate, setting.parity, setting.stopBits);
+    return 8 * MeterLink::characterMicroseconds(setting);
 }
 
 QVector<int> MeterScan::baudRatesByUse()
@@ -62,15 +42,45 @@ void MeterScan::showProgress(const Options &options, const LineSetting &setting,
     constexpr int Width = 30;
     const int filled = total > 0 ? done * Width / total : Width;
     m_err << '\r' << '[' << QString(filled, QLatin1Char('#')) << QString(Width - filled, QLatin1Char(' '))
-          << "] " << settingText(setting) << ", address " << address << ", found " << found << ", "
+          << "] " << setting.text() << ", address " << address << ", found " << found << ", "
           << (leftMs + 999) / 1000 << " s left \x1b[K";
     m_err.flush();
+}
+
+QJsonObject MeterScan::report(const Options &options, const LineSetting &setting, int address,
+                              const QVector<quint16> &words)
+{
+    QJsonObject meter { { "address", address },
+                        { "baudRate", setting.baudRate },
+                        { "parity", MeterSchema::LineSettings::parityName(setting.parity) },
+                        { "stopBits", setting.stopBits },
+                        { "channelCount", words.at(ChannelCountWord) } };
+    QJsonObject stored;
+    for (const int w : { InstrumentAddressWord, BaudRateWord, ParityWord, StopBitsWord })
+        stored.insert(MeterFile::systemKey(w), MeterFile::systemValueText(w, words.at(w)));
+    meter.insert(QStringLiteral("stored"), stored);
+    if (options.json)
+        return meter;
+    if (options.progress)
+        m_err << "\r\x1b[K";
+    m_err.flush();
+    m_out << QStringLiteral("address %1 at %2: %3 channels; stored address %4, baud rate %5, "
+                            "parity %6, stop bits %7")
+                 .arg(address)
+                 .arg(setting.text())
+                 .arg(words.at(ChannelCountWord))
+                 .arg(MeterFile::systemValueText(InstrumentAddressWord, words.at(InstrumentAddressWord)),
+                      MeterFile::systemValueText(BaudRateWord, words.at(BaudRateWord)),
+                      MeterFile::systemValueText(ParityWord, words.at(ParityWord)),
+                      MeterFile::systemValueText(StopBitsWord, words.at(StopBitsWord)))
+          << Qt::endl;
+    return meter;
 }
 
 int MeterScan::run(const Options &options, Interruption *interruption)
 {
     if (interruption)
-        QObject::connect(interruption, &Interruption::requested, &m_link, &MeterLink::abort);
+        QObject::connect(interruption, &Interruption::requested, &m_link, &MeterLink::close);
     const int total = options.settings.size() * options.addresses.size();
     QJsonArray found;
     int done = 0;
@@ -79,16 +89,14 @@ int MeterScan::run(const Options &options, Interruption *interruption)
         // The client keeps a 3.5-character pause after each frame by itself;
         // its reply timer gets the rest, so that a probe occupies the line
         // for the request and the probe timeout, no more.
-        const double character
-            = MeterLink::characterMicroseconds(setting.baudRate, setting.parity, setting.stopBits);
+        const double character = MeterLink::characterMicroseconds(setting);
         const int pauseMs = int(std::ceil(std::max(3.5 * character, 1750.0) / 1000.0));
         QString error;
-        if (!m_link.reopen(setting.baudRate, setting.parity, setting.stopBits, std::max(1, timeout - pauseMs),
-                           0, &error)) {
+        if (!m_link.reopen(setting, std::max(1, timeout - pauseMs), 0, &error)) {
             if (options.progress)
                 m_err << "\r\x1b[K";
             // An adapter may lack a rate; the other settings can still be tried.
-            m_err << "meterctl: " << error << "; skipping " << settingText(setting) << Qt::endl;
+            m_err << "meterctl: " << error << "; skipping " << setting.text() << Qt::endl;
             done += options.addresses.size();
             continue;
         }
@@ -103,35 +111,7 @@ int MeterScan::run(const Options &options, Interruption *interruption)
             ++done;
             if (!probe.ok)
                 continue;
-            const auto word = [&probe](int w) {
-                return probe.words.at(w);
-            };
-            QJsonObject meter { { "address", address },
-                                { "baudRate", setting.baudRate },
-                                { "parity", parityName(setting.parity) },
-                                { "stopBits", setting.stopBits },
-                                { "channelCount", word(ChannelCountWord) } };
-            QJsonObject stored;
-            for (const int w : { InstrumentAddressWord, BaudRateWord, ParityWord, StopBitsWord })
-                stored.insert(MeterFile::systemKey(w), MeterFile::systemValueText(w, word(w)));
-            meter.insert(QStringLiteral("stored"), stored);
-            found.append(meter);
-            if (!options.json) {
-                if (options.progress)
-                    m_err << "\r\x1b[K";
-                m_err.flush();
-                m_out << QStringLiteral("address %1 at %2: %3 channels; stored address %4, baud rate %5, "
-                                        "parity %6, stop bits %7")
-                             .arg(address)
-                             .arg(settingText(setting))
-                             .arg(word(ChannelCountWord))
-                             .arg(MeterFile::systemValueText(InstrumentAddressWord,
-                                                             word(InstrumentAddressWord)),
-                                  MeterFile::systemValueText(BaudRateWord, word(BaudRateWord)),
-                                  MeterFile::systemValueText(ParityWord, word(ParityWord)),
-                                  MeterFile::systemValueText(StopBitsWord, word(StopBitsWord)))
-                      << Qt::endl;
-            }
+            found.append(report(options, setting, address, probe.words));
             if (options.first)
                 break;
         }

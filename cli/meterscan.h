@@ -3,6 +3,7 @@
 
 #include "meterlink.h"
 
+#include <QJsonObject>
 #include <QTextStream>
 #include <QVector>
 
@@ -15,12 +16,7 @@ class Interruption;
 class MeterScan
 {
 public:
-    struct LineSetting
-    {
-        int baudRate = 115200;
-        char parity = 'N';
-        int stopBits = 1;
-    };
+    using LineSetting = MeterSchema::LineSettings;
     struct Options
     {
         QVector<LineSetting> settings;
@@ -46,6 +42,9 @@ public:
     int run(const Options &options, Interruption *interruption);
 
 private:
+    // The meter found, also printed unless the list goes out as JSON.
+    QJsonObject report(const Options &options, const LineSetting &setting, int address,
+                       const QVector<quint16> &words);
     void showProgress(const Options &options, const LineSetting &setting, int address, int done, int total,
                       int found, qint64 leftMs);
 

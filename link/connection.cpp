@@ -7,6 +7,7 @@
 #include "portlist.h"
 #include "portwatcher.h"
 #include "replies.h"
+#include "trends.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
@@ -78,12 +79,14 @@ bool Widget::openLink()
     // What an earlier connection read may no longer be the instrument's.
     m_systemRead.reset();
     watchLinkPort();
+    m_trends->linkOpened(ui->serialPortCombo->currentText());
     return true;
 }
 
 void Widget::on_pushButton_2_clicked()
 {
     enterIdleMode();
+    m_trends->linkClosed();
     if (isConnected())
         m_modbusDevice->disconnectDevice();
 }
@@ -157,20 +160,7 @@ void Widget::startPortWatch()
 
 void Widget::watchPort(QSerialPort *port, void (Widget::*onLost)())
 {
-    // The port is judged, and closed, only after its own signal has returned,
-    // as it is still at work in it.
-    connect(port, &QSerialPort::errorOccurred, this,
-            [this, port, onLost](QSerialPort::SerialPortError error) {
-                if (error == QSerialPort::NoError)
-                    return;
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, port, onLost, error]() {
-                        if (port->isOpen() && isPortLost(port, error))
-                            (this->*onLost)();
-                    },
-                    Qt::QueuedConnection);
-            });
+    watchPortLoss(port, this, [this, onLost] { (this->*onLost)(); });
 }
 
 void Widget::watchLinkPort()

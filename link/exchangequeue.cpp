@@ -50,21 +50,31 @@ bool ExchangeQueue::holdsRead(const QModbusDataUnit &unit, int serverAddress) co
 void ExchangeQueue::enqueue(Exchange exchange)
 {
     m_waiting.enqueue(std::move(exchange));
-    if (!m_pending && !m_gap.isActive())
+    if (!m_pending)
         handOver();
+}
+
+bool ExchangeQueue::mayGo(const Exchange &next) const
+{
+    // The client takes an answer only from the server it is waiting for, so
+    // a late one from another server cannot pass for the reply.
+    return !m_gap.isActive() || (m_quietPerServer && next.serverAddress != m_quietServer);
 }
 
 void ExchangeQueue::handOver()
 {
-    while (!m_pending && !m_waiting.isEmpty()) {
+    while (!m_pending && !m_waiting.isEmpty() && mayGo(m_waiting.head())) {
         Exchange exchange = m_waiting.dequeue();
         QModbusReply *reply = exchange.isWrite
             ? m_client->sendWriteRequest(exchange.unit, exchange.serverAddress)
             : m_client->sendReadRequest(exchange.unit, exchange.serverAddress);
-        if (!reply)
+        if (!reply) {
+            emit released(-1);
             continue;
+        }
         if (reply->isFinished()) {
             reply->deleteLater();
+            emit released(-1);
             continue;
         }
         m_current = std::move(exchange);
@@ -84,11 +94,17 @@ void ExchangeQueue::finished(QModbusReply *reply)
     m_pending.clear();
     const bool wrongSize = !m_current.isWrite && reply->error() == QModbusDevice::NoError
         && reply->result().valueCount() != m_current.unit.valueCount();
+    Exchange exchange = std::move(m_current);
     m_current = Exchange();
-    const int quiet = quietAfter(reply, m_sentAt.elapsed());
+    m_quietServer = exchange.serverAddress;
+    int quiet = quietAfter(reply, m_sentAt.elapsed());
     if (wrongSize) {
+        exchange.tries += 1 + retriesTaken(m_sentAt.elapsed());
+        const int answered = int(reply->result().valueCount());
         disconnect(reply, &QModbusReply::finished, nullptr, nullptr);
         reply->deleteLater();
+        if (!retryWrongCount(std::move(exchange), &quiet))
+            emit released(answered);
     }
     if (m_client->state() != QModbusDevice::ConnectedState)
         return;
@@ -96,8 +112,16 @@ void ExchangeQueue::finished(QModbusReply *reply)
     // as if it had been queued there all along.
     if (quiet > 0)
         m_gap.start(quiet);
-    else
-        handOver();
+    handOver();
+}
+
+int ExchangeQueue::retriesTaken(qint64 elapsedMs) const
+{
+    const int timeout = m_client->timeout();
+    if (timeout <= 0)
+        return 0;
+    return int(
+        qMin<qint64>(m_client->numberOfRetries(), elapsedMs * 100 / (100 - TimerSlackPercent) / timeout));
 }
 
 int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
@@ -110,9 +134,19 @@ int ExchangeQueue::quietAfter(const QModbusReply *reply, qint64 elapsedMs) const
     // Every retry may still be answered, each as late as this answer came.
     // The last one went out that many timeouts after the first try, so its
     // answer is due as long after this one; one timeout more lets it arrive.
-    const qint64 retries
-        = qMin<qint64>(m_client->numberOfRetries(), elapsedMs * 100 / (100 - TimerSlackPercent) / timeout);
-    return retries > 0 ? int(retries + 1) * timeout : 0;
+    const int retries = retriesTaken(elapsedMs);
+    return retries > 0 ? (retries + 1) * timeout : 0;
+}
+
+bool ExchangeQueue::retryWrongCount(Exchange exchange, int *quiet)
+{
+    if (!m_retryWrongCount || exchange.tries > m_client->numberOfRetries())
+        return false;
+    // The answer may have been another request's, late: whatever else the
+    // instrument still sends comes first, as after a missing answer.
+    *quiet = qMax(*quiet, m_client->timeout());
+    m_waiting.prepend(std::move(exchange));
+    return true;
 }
 
 void ExchangeQueue::linkStateChanged(int state)

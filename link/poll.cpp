@@ -5,6 +5,7 @@
 #include "freshness.h"
 #include "registercodec.h"
 #include "replies.h"
+#include "trends.h"
 
 #include <QLineEdit>
 #include <QModbusDataUnit>
@@ -34,8 +35,10 @@ void Widget::readReady()
 {
     QVector<quint16> words;
     QModbusReply *reply = goodReply(sender(), &words);
-    if (!reply)
+    if (!reply) {
+        m_trends->takeFailedPoll(sender());
         return;
+    }
 
     m_sinceGoodPoll.start();
     m_lastGoodPoll = QTime::currentTime();
@@ -49,6 +52,7 @@ void Widget::readReady()
             m_valueEdits.at(i)->clear();
     }
     showFreshness();
+    m_trends->takePoll(words, g_chnum);
     reply->deleteLater();
 }
 

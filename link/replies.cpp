@@ -33,3 +33,19 @@ bool isPortLost(const QSerialPort *port, QSerialPort::SerialPortError error)
     return false;
 #endif
 }
+
+void watchPortLoss(QSerialPort *port, QObject *context, const std::function<void()> &onLost)
+{
+    QObject::connect(port, &QSerialPort::errorOccurred, context,
+                     [port, context, onLost](QSerialPort::SerialPortError error) {
+                         if (error == QSerialPort::NoError)
+                             return;
+                         QMetaObject::invokeMethod(
+                             context,
+                             [port, onLost, error]() {
+                                 if (port->isOpen() && isPortLost(port, error))
+                                     onLost();
+                             },
+                             Qt::QueuedConnection);
+                     });
+}

@@ -5,6 +5,8 @@
 
 #include <QSerialPort>
 
+#include <functional>
+
 class QModbusReply;
 class QObject;
 
@@ -17,5 +19,10 @@ QModbusReply *goodReply(QObject *sender, QVector<quint16> *words);
 // nothing any more: the resource went away (adapter unplugged), or the line
 // is hung up. A failed read or write on a line that is still there is not.
 bool isPortLost(const QSerialPort *port, QSerialPort::SerialPortError error);
+
+// Calls onLost when the open port reports an error that isPortLost() judges
+// a loss; only after the port's own signal has returned, as the port is
+// still at work in it. Ends with context.
+void watchPortLoss(QSerialPort *port, QObject *context, const std::function<void()> &onLost);
 
 #endif // METERCONFIG_REPLIES_H

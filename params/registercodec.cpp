@@ -20,12 +20,16 @@ quint16 wordAt(const QVector<quint16> &words, int index)
     return index >= 0 && index < words.size() ? words.at(index) : quint16(0);
 }
 
-QString signedTenthsText(quint16 word)
+float signedTenths(quint16 word)
 {
     // Single precision on purpose: the value must round to one decimal the
-    // same way whether it comes from the poll or from a table.
-    const float value = float(qint16(word)) / 10.0f;
-    return QString::number(double(value), 'f', 1);
+    // same way whether it comes from the poll, a table or a plot.
+    return float(qint16(word)) / 10.0f;
+}
+
+QString signedTenthsText(quint16 word)
+{
+    return QString::number(double(signedTenths(word)), 'f', 1);
 }
 
 QString signedIntegerText(quint16 word)

@@ -82,7 +82,8 @@ const QStringList &sensorTypeNames();
 // A reply may carry fewer words than asked for; the missing ones count as 0.
 quint16 wordAt(const QVector<quint16> &words, int index);
 
-// Reply word -> text shown in a field.
+// Reply word -> the value it stands for, and the text shown in a field.
+float signedTenths(quint16 word);
 QString signedTenthsText(quint16 word);
 QString signedIntegerText(quint16 word);
 QString unsignedIntegerText(quint16 word);

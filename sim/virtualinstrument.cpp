@@ -58,12 +58,16 @@ QString systemError(const QString &what)
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
+// How long a busy instrument takes to turn to a request that waited.
+constexpr int QueuedReplyMs = 20;
+
 } // namespace
 
 VirtualInstrument::VirtualInstrument(QObject *parent)
     : QObject(parent)
 {
     qRegisterMetaType<VirtualInstrument::Request>();
+    m_busyClock.start();
 
     m_lineTimer.setInterval(LinePollMs);
     connect(&m_lineTimer, &QTimer::timeout, this, &VirtualInstrument::checkLine);
@@ -85,7 +89,9 @@ VirtualInstrument::~VirtualInstrument()
 bool VirtualInstrument::open(const QString &linkPath)
 {
     closePort();
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // Never inherited by a program started meanwhile (a client under test):
+    // the line must hang up when this side closes.
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         m_errorString = systemError(QStringLiteral("posix_openpt"));
         return false;
@@ -128,7 +134,7 @@ bool VirtualInstrument::openDevice(const QString &path, qint32 baudRate, char pa
         m_errorString = QStringLiteral("unsupported line settings");
         return false;
     }
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         m_errorString = systemError(path);
         return false;
@@ -184,6 +190,7 @@ void VirtualInstrument::closePort()
     if (m_fd < 0)
         return;
     ++m_generation;
+    m_busyUntilMs = 0;
     leaveDebugMode();
     delete m_readNotifier;
     m_readNotifier = nullptr;
@@ -381,6 +388,10 @@ QByteArray VirtualInstrument::execute(const Request &request, int withheldRegist
 
 VirtualInstrument::Faults VirtualInstrument::consumeFaults()
 {
+    if (m_faults.skip > 0) {
+        --m_faults.skip;
+        return Faults();
+    }
     const Faults current = m_faults;
     if (m_faults.count > 0 && --m_faults.count == 0)
         clearFaults();
@@ -402,8 +413,15 @@ void VirtualInstrument::deliver(QByteArray reply, const Faults &faults)
         reply.chop(faults.truncateBytes);
     reply.prepend(faults.garbage);
 
+    int delayMs = qMax(faults.delayMs, faults.lateMs);
+    const qint64 now = m_busyClock.elapsed();
+    if (m_busyUntilMs > now)
+        delayMs = qMax(delayMs, int(m_busyUntilMs - now) + QueuedReplyMs);
+    if (faults.lateMs > 0 || m_busyUntilMs > now)
+        m_busyUntilMs = now + delayMs;
+
     const int parts = qBound(1, faults.splitParts, qMax(1, reply.size()));
-    if (parts == 1 && faults.delayMs <= 0) {
+    if (parts == 1 && delayMs <= 0) {
         writeBytes(reply);
         return;
     }
@@ -411,7 +429,7 @@ void VirtualInstrument::deliver(QByteArray reply, const Faults &faults)
     const quint32 generation = m_generation;
     for (int i = 0; i * pieceSize < reply.size(); ++i) {
         const QByteArray piece = reply.mid(i * pieceSize, pieceSize);
-        const int when = qMax(0, faults.delayMs) + i * qMax(0, faults.splitGapMs);
+        const int when = delayMs + i * qMax(0, faults.splitGapMs);
         QTimer::singleShot(when, this, [this, piece, generation] {
             if (generation == m_generation)
                 writeBytes(piece);

@@ -55,6 +55,9 @@ public:
         // Wait this long before answering. Every try of the client is a request
         // of its own: past the client's timeout, its retry is answered (late) too.
         int delayMs = 0;
+        // Answer this late, and what arrives meanwhile only after it, in
+        // order, as an instrument still busy with the request would.
+        int lateMs = 0;
         // Answer with this exception code instead of carrying out the request.
         quint8 exceptionCode = 0;
         // Send the reply with a wrong CRC.
@@ -77,6 +80,9 @@ public:
         // How many of the next requests for this server the faults apply to;
         // after that they clear themselves. -1: until cleared.
         int count = -1;
+        // How many of the next requests for this server pass unharmed before
+        // the faults apply: with count 1, only request skip + 1 misbehaves.
+        int skip = 0;
     };
 
     explicit VirtualInstrument(QObject *parent = nullptr);
@@ -189,6 +195,9 @@ private:
     QByteArray m_buffer;
     // Replies scheduled for later belong to one opening of the port.
     quint32 m_generation = 0;
+    // Until when the line carries a late reply, on m_busyClock.
+    QElapsedTimer m_busyClock;
+    qint64 m_busyUntilMs = 0;
 
     int m_serverAddress = 1;
     Faults m_faults;
