@@ -151,8 +151,12 @@ void Trends::toggleRecording()
     const QString path = QFileDialog::getSaveFileName(m_window, QStringLiteral("记录到文件"), suggested,
                                                       QStringLiteral("CSV (*.csv)"), nullptr,
                                                       QFileDialog::DontConfirmOverwrite);
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        startRecording(path);
+}
+
+void Trends::startRecording(const QString &path)
+{
     QString reason;
     if (!m_recorder->start(path, &reason))
         showRecordingFailure(path, reason);

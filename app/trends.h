@@ -38,6 +38,8 @@ public:
     void openTrend(int channel);
     // Asks for a file and starts recording to it, or stops the recording.
     void toggleRecording();
+    // Records to path from the next poll on, or tells why it cannot.
+    void startRecording(const QString &path);
 
     const ValueHistory &history() const { return m_history; }
     ValueHistory &history() { return m_history; }

@@ -23,6 +23,7 @@
 
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
+#include <qwt_graphic.h>
 #include <qwt_legend.h>
 #include <qwt_legend_label.h>
 #include <qwt_plot.h>
@@ -97,6 +98,29 @@ public:
                 painter->restore();
             }
         }
+    }
+
+    // A check box in the curve's colour: filled while the curve is shown,
+    // empty while hidden, so the legend says at a glance what the plot holds.
+    QwtGraphic legendIcon(int, const QSizeF &size) const override
+    {
+        QwtGraphic icon;
+        icon.setDefaultSize(size);
+        icon.setRenderHint(QwtGraphic::RenderPensUnscaled, true);
+        QPainter painter(&icon);
+        const QRectF box(0.5, 0.5, size.width() - 1.0, size.height() - 1.0);
+        painter.setPen(QPen(pen().color(), 1.0));
+        painter.setBrush(isVisible() ? QBrush(pen().color()) : QBrush(Qt::white));
+        painter.drawRect(box);
+        if (isVisible()) {
+            painter.setPen(QPen(Qt::white, std::max(1.5, size.width() / 6.0)));
+            QPolygonF tick;
+            tick << box.topLeft() + QPointF(0.2 * box.width(), 0.5 * box.height())
+                 << box.topLeft() + QPointF(0.42 * box.width(), 0.75 * box.height())
+                 << box.topLeft() + QPointF(0.8 * box.width(), 0.25 * box.height());
+            painter.drawPolyline(tick);
+        }
+        return icon;
     }
 };
 
@@ -257,6 +281,7 @@ void TrendWindow::buildPlot()
         curve->setData(new TrendSeries({}));
         curve->setVisible(false);
         curve->setItemAttribute(QwtPlotItem::Legend, false);
+        curve->setLegendIconSize(QSize(12, 12));
         curve->attach(m_plot);
         m_curves << curve;
     }
@@ -332,6 +357,7 @@ void TrendWindow::setCurveShown(QwtPlotCurve *curve, bool shown)
     const int channel = m_curves.indexOf(curve);
     m_wanted[channel] = shown;
     curve->setVisible(shown && channel < m_channelCount);
+    curve->legendChanged();
     if (auto *label = qobject_cast<QwtLegendLabel *>(m_legend->legendWidget(m_plot->itemToInfo(curve))))
         label->setChecked(shown);
 }

@@ -7,7 +7,6 @@
 #include "trendwindow.h"
 #include "valuerows.h"
 
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -178,23 +177,8 @@ void TestTrends::unwritableFileIsRefused()
 {
     QVERIFY(m_rig->connectQuietly());
     MessageBoxCatcher boxes;
-    QTimer files;
-    connect(&files, &QTimer::timeout, [&files]() {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            // The dialog leaves a name field that has the focus as it is,
-            // and the suggested name beside /dev is a file root may create.
-            if (QWidget *focused = dialog->focusWidget())
-                focused->clearFocus();
-            dialog->selectFile(QStringLiteral("/dev/full"));
-            if (dialog->selectedFiles() != QStringList { QStringLiteral("/dev/full") })
-                return;
-            files.stop();
-            QMetaObject::invokeMethod(dialog, "accept");
-        }
-    });
-    files.start(20);
     auto *trends = m_rig->window->findChild<Trends *>();
-    trends->toggleRecording();
+    trends->startRecording(QStringLiteral("/dev/full"));
     QTRY_COMPARE(boxes.titles, QStringList { QStringLiteral("记录失败") });
     QVERIFY2(!boxes.informativeTexts.value(0).isEmpty(), "the reason is told");
     QVERIFY(!trends->recorder()->isRecording());
