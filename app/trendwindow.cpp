@@ -514,6 +514,11 @@ bool TrendWindow::drawNewestAlone()
         if (!y.contains(value) || (fitted && (value < low || value > high)))
             return false;
     }
+    // Only onto a complete picture: right after a redraw is asked for, the
+    // canvas has none until it has painted.
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas());
+    if (!canvas || !canvas->backingStore() || canvas->backingStore()->isNull())
+        return false;
     if (!m_directPainter) {
         m_directPainter = new QwtPlotDirectPainter(this);
         // Into the canvas's backing store, then shown from there: what a later
