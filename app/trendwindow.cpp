@@ -29,6 +29,7 @@
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_directpainter.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_panner.h>
@@ -55,6 +56,15 @@ TrendSeries::TrendSeries(const QVector<ValueHistory::Stretch> &stretches)
     d_boundingRect = stretches.isEmpty() ? QRectF(0.0, 0.0, -1.0, -1.0)
                                          : QRectF(QPointF(double(stretches.constFirst().time), low),
                                                   QPointF(double(stretches.constLast().time), high));
+}
+
+void TrendSeries::append(const QPointF &point)
+{
+    if (d_samples.isEmpty())
+        m_runStarts << 0;
+    d_samples << point;
+    d_boundingRect = d_boundingRect.isValid() ? d_boundingRect.united(QRectF(point, QSizeF(0.0, 0.0)))
+                                              : QRectF(point, QSizeF(0.0, 0.0));
 }
 
 namespace {
@@ -268,7 +278,7 @@ void TrendWindow::buildPlot()
     useLocalOffset();
 
     auto *grid = new QwtPlotGrid;
-    grid->setMajorPen(QColor(0, 0, 0, 40), 0.0, Qt::DotLine);
+    grid->setMajorPen(QColor(225, 225, 225), 0.0, Qt::SolidLine);
     grid->attach(m_plot);
 
     for (int c = 0; c < ValueHistory::Channels; ++c) {
@@ -388,7 +398,7 @@ bool TrendWindow::newestChangesDrawing()
     const QwtScaleDiv &x = m_plot->axisScaleDiv(QwtPlot::xBottom);
     if (!m_following)
         return m_history->lowerBound(qint64(x.upperBound()) + 1) >= m_history->size() - 1;
-    const double msPerColumn = x.range() / std::max(1.0, m_plot->canvas()->width() * devicePixelRatioF());
+    const double msPerColumn = x.range() / double(columnCount());
     const qint64 sinceDrawn = newest.time - m_drawnNewest;
     if (!newest.good || double(sinceDrawn) >= msPerColumn)
         return true;
@@ -409,7 +419,7 @@ bool TrendWindow::newestChangesDrawing()
 
 void TrendWindow::refresh()
 {
-    if (!isVisible() || !newestChangesDrawing())
+    if (!isVisible() || (m_following && drawNewestAlone()) || !newestChangesDrawing())
         return;
     if (m_following)
         follow();
@@ -428,8 +438,10 @@ void TrendWindow::follow()
                                                : m_history->row(m_history->size() - 1).time;
     const qint64 oldest = m_history->isEmpty() ? newest : m_history->row(0).time;
     const qint64 width = span > 0 ? span : std::max<qint64>(newest - oldest, 60'000);
+    const qint64 lead = width / 10;
     useLocalOffset();
-    m_plot->setAxisScale(QwtPlot::xBottom, double(newest - width), double(newest));
+    m_plot->setAxisScale(QwtPlot::xBottom, double(span > 0 ? newest + lead - width : newest - width),
+                         double(newest + lead));
     applyValueRange();
 }
 
@@ -468,16 +480,98 @@ void TrendWindow::takeOperatorView()
     m_plot->replot();
 }
 
+bool TrendWindow::drawNewestAlone()
+{
+    const int size = m_history->size();
+    if (size < 2 || m_lastStretches.size() != m_curves.size())
+        return false;
+    const ValueHistory::Row &newest = m_history->row(size - 1);
+    const ValueHistory::Row &before = m_history->row(size - 2);
+    const QwtScaleDiv &x = m_plot->axisScaleDiv(QwtPlot::xBottom);
+    const QwtScaleDiv &y = m_plot->axisScaleDiv(QwtPlot::yLeft);
+    if (!newest.good || !before.good || before.time != m_drawnNewest
+        || newest.channelCount != before.channelCount || newest.time - before.time > m_history->maxStepMs()
+        || double(newest.time) > x.upperBound()
+        || double(newest.time - m_drawnNewest) < x.range() / double(columnCount()))
+        return false;
+    // An auto-scaled axis fits the curves: a value beyond all of them moves it.
+    const bool fitted = m_plot->axisAutoScale(QwtPlot::yLeft);
+    double low = std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::lowest();
+    QVector<QwtPlotCurve *> drawn;
+    for (int c = 0; c < m_curves.size(); ++c) {
+        QwtPlotCurve *curve = m_curves.at(c);
+        if (!curve->isVisible())
+            continue;
+        if (curve->dataSize() == 0)
+            return false;
+        low = std::min(low, curve->boundingRect().top());
+        high = std::max(high, curve->boundingRect().bottom());
+        drawn << curve;
+    }
+    for (QwtPlotCurve *curve : qAsConst(drawn)) {
+        const double value = RegisterCodec::signedTenths(newest.words[size_t(m_curves.indexOf(curve))]);
+        if (!y.contains(value) || (fitted && (value < low || value > high)))
+            return false;
+    }
+    // Only onto a complete picture: right after a redraw is asked for, the
+    // canvas has none until it has painted.
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas());
+    if (!canvas || !canvas->backingStore() || canvas->backingStore()->isNull())
+        return false;
+    if (!m_directPainter) {
+        m_directPainter = new QwtPlotDirectPainter(this);
+        // Into the canvas's backing store, then shown from there: what a later
+        // expose of the canvas shows too.
+        m_directPainter->setAttribute(QwtPlotDirectPainter::CopyBackingStore, true);
+        m_directPainter->setClipping(true);
+    }
+    const QwtScaleMap xMap = m_plot->canvasMap(QwtPlot::xBottom);
+    const QwtScaleMap yMap = m_plot->canvasMap(QwtPlot::yLeft);
+    for (QwtPlotCurve *curve : qAsConst(drawn)) {
+        const int c = m_curves.indexOf(curve);
+        auto *series = static_cast<TrendSeries *>(curve->data());
+        const QPointF last = series->sample(series->size() - 1);
+        const QPointF point(double(newest.time), RegisterCodec::signedTenths(newest.words[size_t(c)]));
+        series->append(point);
+        const QRectF segment = QRectF(QPointF(xMap.transform(last.x()), yMap.transform(last.y())),
+                                      QPointF(xMap.transform(point.x()), yMap.transform(point.y())))
+                                   .normalized()
+                                   .adjusted(-2.0, -2.0, 2.0, 2.0);
+        m_directPainter->setClipRegion(QRegion(segment.toAlignedRect()));
+        // From the point before the last as well, so that the join is the one a polyline has.
+        const int newestIndex = int(series->size()) - 1;
+        m_directPainter->drawSeries(curve, std::max(series->runStarts().constLast(), newestIndex - 2),
+                                    newestIndex);
+        m_lastStretches[c] = ValueHistory::Stretch { newest.time, point.y(), point.y(), false };
+    }
+    m_drawnNewest = newest.time;
+    m_columnChanged = false;
+    return true;
+}
+
+int TrendWindow::columnCount() const
+{
+    // Two device pixels a column: each column's lowest and highest value
+    // still shows every spike, and a redraw paints half the segments.
+    constexpr double PixelsPerColumn = 2.0;
+    return std::max(1, int(m_plot->canvas()->width() * devicePixelRatioF() / PixelsPerColumn));
+}
+
 void TrendWindow::reload()
 {
     const QwtScaleDiv &x = m_plot->axisScaleDiv(QwtPlot::xBottom);
-    const int columns = std::max(1, int(m_plot->canvas()->width() * devicePixelRatioF()));
     const QVector<QVector<ValueHistory::Stretch>> stretches
-        = m_history->envelopes(qint64(x.lowerBound()), qint64(x.upperBound()), columns);
+        = m_history->envelopes(qint64(x.lowerBound()), qint64(x.upperBound()), columnCount());
+    // What the newest column shows, against which the next polls are weighed.
+    m_drawnNewest = m_history->isEmpty() ? 0 : m_history->row(m_history->size() - 1).time;
+    m_lastStretches.clear();
+    m_columnChanged = false;
     for (int c = 0; c < m_curves.size(); ++c) {
         QwtPlotCurve *curve = m_curves.at(c);
-        curve->setData(
-            new TrendSeries(curve->isVisible() ? stretches.at(c) : QVector<ValueHistory::Stretch>()));
+        const QVector<ValueHistory::Stretch> &own = stretches.at(c);
+        curve->setData(new TrendSeries(curve->isVisible() ? own : QVector<ValueHistory::Stretch>()));
+        m_lastStretches << (own.isEmpty() ? ValueHistory::Stretch { -1, 0.0, 0.0, true } : own.constLast());
     }
 }
 

@@ -14,6 +14,7 @@ class QTimer;
 class QwtLegend;
 class QwtPlot;
 class QwtPlotCurve;
+class QwtPlotDirectPainter;
 class TrendZoomer;
 
 // A curve's points, a stretch's lowest and highest value each (one where they
@@ -24,6 +25,8 @@ public:
     explicit TrendSeries(const QVector<ValueHistory::Stretch> &stretches);
     QRectF boundingRect() const override { return d_boundingRect; }
     const QVector<int> &runStarts() const { return m_runStarts; }
+    // A point that goes on the last run.
+    void append(const QPointF &point);
 
 private:
     QVector<int> m_runStarts;
@@ -53,7 +56,8 @@ public:
     // The file the polls are recorded to; empty: none.
     void setRecordingFile(const QString &path);
 
-    // Back to the chosen span, its right edge the newest poll.
+    // Back to the chosen span, its right edge a tenth of it past the newest
+    // poll: the view moves in steps, and between them a poll adds its segment.
     void follow();
 
     QwtPlot *plot() const { return m_plot; }
@@ -62,22 +66,28 @@ public:
     static const QVector<qint64> &spans();
 
     static constexpr int RefreshDelayMs = 15;
-    // The longest a change within the last pixel column waits to be drawn.
-    static constexpr qint64 HoldColumnMs = 5000;
+    // The longest a change within the last column waits to be drawn: only at
+    // spans of hours, where a column is minutes wide, does it wait at all.
+    static constexpr qint64 HoldColumnMs = 10000;
 
 private:
     void buildControls();
     void buildPlot();
-    // Draws from..to of the history into the curves, one stretch a pixel column.
+    // Draws from..to of the history into the curves, one stretch a column of two pixels.
+    int columnCount() const;
     void reload();
     // After the operator zoomed or panned: follow while the newest poll is in view.
     void takeOperatorView();
     void applyValueRange();
     void useLocalOffset();
-    // Whether the newest poll would change the picture: a new pixel column,
+    // Whether the newest poll would change the picture: a new column,
     // a value beyond the last column's, a gap; or, while not following, the
     // first poll right of the view.
     bool newestChangesDrawing();
+    // Following, a good poll in a column of its own that continues the
+    // curves within the view and the value axis: its segments alone are
+    // painted. False: the plot must be drawn anew.
+    bool drawNewestAlone();
     void setCurveShown(QwtPlotCurve *curve, bool shown);
     void exportImage();
     void exportData();
@@ -100,6 +110,7 @@ private:
     qint64 m_zoomedWidth = 0;
     QString m_recordingFile;
     QTimer *m_refreshTimer = nullptr;
+    QwtPlotDirectPainter *m_directPainter = nullptr;
     // Of the last drawing: the newest poll in it and each channel's last stretch.
     qint64 m_drawnNewest = 0;
     QVector<ValueHistory::Stretch> m_lastStretches;

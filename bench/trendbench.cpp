@@ -143,6 +143,8 @@ void runTrendRows(const Plan &plan, Table &table)
             words[poll % words.size()] = quint16(poll % 700);
             history.append(time, words, ValueHistory::Channels);
             trend.refresh();
+            // The paint a redraw asks for, as the event loop would do it.
+            QCoreApplication::processEvents();
         }
         addRow(table, QStringLiteral("trend open (%1): CPU per new poll, mean").arg(span->itemText(index)),
                (cpuMs() - cpuBefore) / polls, QStringLiteral("≤ 2"), 2.0);

@@ -52,6 +52,7 @@ public:
     int size() const { return m_count; }
     bool isEmpty() const { return m_count == 0; }
     int capacity() const { return int(m_rows.size()); }
+    qint64 maxStepMs() const { return m_maxStepMs; }
     // Oldest first.
     const Row &row(int index) const { return m_rows[(m_first + index) % m_rows.size()]; }
     // Why the poll of a failed row failed.
