@@ -565,13 +565,14 @@ void TrendWindow::reload()
         = m_history->envelopes(qint64(x.lowerBound()), qint64(x.upperBound()), columnCount());
     // What the newest column shows, against which the next polls are weighed.
     m_drawnNewest = m_history->isEmpty() ? 0 : m_history->row(m_history->size() - 1).time;
-    m_lastStretches.clear();
+    m_lastStretches.fill(ValueHistory::Stretch { -1, 0.0, 0.0, true }, m_curves.size());
     m_columnChanged = false;
     for (int c = 0; c < m_curves.size(); ++c) {
         QwtPlotCurve *curve = m_curves.at(c);
         const QVector<ValueHistory::Stretch> &own = stretches.at(c);
         curve->setData(new TrendSeries(curve->isVisible() ? own : QVector<ValueHistory::Stretch>()));
-        m_lastStretches << (own.isEmpty() ? ValueHistory::Stretch { -1, 0.0, 0.0, true } : own.constLast());
+        if (!own.isEmpty())
+            m_lastStretches[c] = own.constLast();
     }
 }
 
