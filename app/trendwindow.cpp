@@ -266,6 +266,10 @@ void TrendWindow::buildPlot()
 {
     m_plot = new QwtPlot(this);
     m_plot->setCanvasBackground(Qt::white);
+    // The window system keeps what was painted; a second picture of the
+    // canvas, made anew at every redraw, cost more than the curves of an hour.
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
     // A fixed offset from UTC, set to the local one as the window follows:
     // local time proper would ask the time-zone files for every tick.
     auto *dates = new QwtDateScaleDraw(Qt::OffsetFromUTC);
@@ -514,16 +518,10 @@ bool TrendWindow::drawNewestAlone()
         if (!y.contains(value) || (fitted && (value < low || value > high)))
             return false;
     }
-    // Only onto a complete picture: right after a redraw is asked for, the
-    // canvas has none until it has painted.
-    auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas());
-    if (!canvas || !canvas->backingStore() || canvas->backingStore()->isNull())
-        return false;
+    // Painted over what the canvas shows; a redraw still to come paints the
+    // same point, which the curve already holds.
     if (!m_directPainter) {
         m_directPainter = new QwtPlotDirectPainter(this);
-        // Into the canvas's backing store, then shown from there: what a later
-        // expose of the canvas shows too.
-        m_directPainter->setAttribute(QwtPlotDirectPainter::CopyBackingStore, true);
         m_directPainter->setClipping(true);
     }
     const QwtScaleMap xMap = m_plot->canvasMap(QwtPlot::xBottom);
