@@ -96,7 +96,7 @@ const char CloneDescription[]
       "Exit 0 only when every meter is verified, 3 when one is not, 2 when one did not answer.";
 
 // An option as the parser is told it; no value name makes it a flag.
-struct OptionSpec
+struct OptionDeclaration
 {
     QString name;
     QString description;
@@ -123,7 +123,7 @@ struct Command
     const char *name;
     const char *arguments; // "", "FILE" or "KEY=VALUE..."
     const char *description;
-    QVector<OptionSpec> options; // its own, after the link's
+    QVector<OptionDeclaration> options; // its own, after the link's
     int (*run)(const Invocation &call);
 };
 
@@ -152,7 +152,7 @@ QString baudRateList()
     return rates.join(QLatin1Char(' '));
 }
 
-QVector<OptionSpec> linkOptions()
+QVector<OptionDeclaration> linkOptions()
 {
     const MeterSchema::LineSettings line;
     const QString baud = QString::number(line.baudRate);
@@ -375,10 +375,11 @@ int runWatch(const Invocation &call)
 
 const QVector<Command> &commands()
 {
-    const OptionSpec dryRun = { "dry-run", "Print what would be written; send no write.", {}, {} };
-    const OptionSpec factory
+    const OptionDeclaration dryRun = { "dry-run", "Print what would be written; send no write.", {}, {} };
+    const OptionDeclaration factory
         = { "with-factory", "Also write the channel count and baud error count (396, 401).", {}, {} };
-    const OptionSpec addresses = { "addresses", "Addresses, e.g. 1-247 or 2,5,7-12.", "list", "1-247" };
+    const OptionDeclaration addresses
+        = { "addresses", "Addresses, e.g. 1-247 or 2,5,7-12.", "list", "1-247" };
     static const QVector<Command> table = {
         { "read",
           "",
@@ -474,8 +475,8 @@ bool checkOperands(const Command &command, const QStringList &operands, QString 
 // The second pass knows the command's own options and operands too.
 void describeCommand(QCommandLineParser &parser, const Command &command)
 {
-    for (const OptionSpec &spec : command.options)
-        parser.addOption(spec.option());
+    for (const OptionDeclaration &declared : command.options)
+        parser.addOption(declared.option());
     const QString name = QString::fromLatin1(command.name);
     parser.clearPositionalArguments();
     parser.addPositionalArgument(name, QStringLiteral("The command."), name);
@@ -497,8 +498,8 @@ int run()
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    for (const OptionSpec &spec : linkOptions())
-        parser.addOption(spec.option());
+    for (const OptionDeclaration &declared : linkOptions())
+        parser.addOption(declared.option());
     parser.addPositionalArgument(QStringLiteral("command"), commandList(), QStringLiteral("COMMAND"));
 
     // A first pass finds the command.

@@ -122,7 +122,7 @@ bool parseLate(const QString &text, Setup *setup)
 
 // One command-line option and what its value (empty for a flag) does to
 // the setup; false refuses the value with the option's message.
-struct OptionSpec
+struct OptionDeclaration
 {
     const char *name;
     const char *description;
@@ -135,7 +135,7 @@ const char InvalidFault[] = "invalid fault option";
 const char InvalidLine[] = "invalid line settings";
 
 // In the order of the help text.
-const OptionSpec Options[] = {
+const OptionDeclaration Options[] = {
     { "device", "Serve on serial <device> instead of a pseudo-terminal.", "device",
       [](const QString &v, Setup *s) { return s->device = v, true; }, "" },
     { "baud", "Baud rate on a serial device (default 115200).", "rate",
@@ -216,14 +216,14 @@ const OptionSpec Options[] = {
 // Every option given, applied in the order of the table.
 bool readOptions(const QCommandLineParser &parser, Setup *setup, QString *refusal)
 {
-    for (const OptionSpec &spec : Options) {
-        const QString name = QLatin1String(spec.name);
-        const QStringList values = spec.valueName ? parser.values(name) : QStringList { QString() };
+    for (const OptionDeclaration &declared : Options) {
+        const QString name = QLatin1String(declared.name);
+        const QStringList values = declared.valueName ? parser.values(name) : QStringList { QString() };
         if (!parser.isSet(name))
             continue;
         for (const QString &value : values) {
-            if (!spec.apply(value, setup)) {
-                *refusal = QString::fromLatin1(spec.refusal);
+            if (!declared.apply(value, setup)) {
+                *refusal = QString::fromLatin1(declared.refusal);
                 if (refusal->contains(QLatin1String("%1")))
                     *refusal = refusal->arg(value);
                 return false;
@@ -335,12 +335,12 @@ int main(int argc, char *argv[])
         "Virtual 22-channel measuring instrument: a Modbus RTU server on a new pseudo-terminal "
         "or on a serial device.\nThe first line on standard output is the port to open."));
     parser.addHelpOption();
-    for (const OptionSpec &spec : Options) {
+    for (const OptionDeclaration &declared : Options) {
         parser.addOption(
-            spec.valueName
-                ? QCommandLineOption(QLatin1String(spec.name), QString::fromUtf8(spec.description),
-                                     QLatin1String(spec.valueName))
-                : QCommandLineOption(QLatin1String(spec.name), QString::fromUtf8(spec.description)));
+            declared.valueName
+                ? QCommandLineOption(QLatin1String(declared.name), QString::fromUtf8(declared.description),
+                                     QLatin1String(declared.valueName))
+                : QCommandLineOption(QLatin1String(declared.name), QString::fromUtf8(declared.description)));
     }
     parser.process(app);
 
