@@ -45,98 +45,118 @@ static void zoomToMiddle(QwtPlot *plot)
         zoomer->zoom(QRectF(from, values.top() - margin, to - from, values.height() + 2 * margin));
 }
 
+namespace {
+
+struct DemoOptions
+{
+    QCommandLineOption connect { QStringLiteral("connect"), QStringLiteral("Press \"启动\" at once.") };
+    QCommandLineOption screenshot { QStringLiteral("screenshot"),
+                                    QStringLiteral("Save the window to <file> and quit."),
+                                    QStringLiteral("file") };
+    QCommandLineOption delay { QStringLiteral("after"),
+                               QStringLiteral("Take the screenshot after <ms> (default 3500)."),
+                               QStringLiteral("ms"), QStringLiteral("3500") };
+    QCommandLineOption port { QStringLiteral("port"),
+                              QStringLiteral("Use the instrument on <port>; start no metersim."),
+                              QStringLiteral("port") };
+    QCommandLineOption record { QStringLiteral("record"),
+                                QStringLiteral("Record the polls to <file> once connected."),
+                                QStringLiteral("file") };
+    QCommandLineOption trend { QStringLiteral("trend"),
+                               QStringLiteral("Open the trend window with <channels> (all, or e.g. 3,5)."),
+                               QStringLiteral("channels") };
+    QCommandLineOption zoom { QStringLiteral("zoom"),
+                              QStringLiteral(
+                                  "Before the screenshot, zoom the trend to the middle of what it shows.") };
+
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Runs meterconfig against the virtual instrument metersim."));
+        parser.addHelpOption();
+        parser.addOptions({ connect, screenshot, delay, port, record, trend, zoom });
+        parser.addPositionalArgument(QStringLiteral("metersim-options"),
+                                     QStringLiteral("Given to metersim, after \"--\"."),
+                                     QStringLiteral("[-- options]"));
+    }
+};
+
+// metersim's port, once it has told it; empty if it did not start.
+QString startInstrument(QProcess &instrument, const QStringList &arguments)
+{
+    instrument.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    instrument.start(QStringLiteral(METERSIM_PATH), arguments);
+    if (!instrument.waitForStarted() || !instrument.waitForReadyRead(5000))
+        return QString();
+    return QString::fromLocal8Bit(instrument.readLine()).trimmed();
+}
+
+// channels: "all", or channel numbers separated by commas.
+QWidget *openTrends(Trends *trends, const QString &channels)
+{
+    for (const QString &channel : channels.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        trends->openTrend(channel == QLatin1String("all") ? -1 : channel.toInt() - 1);
+    return trends->parent()->findChild<TrendWindow *>();
+}
+
+void takeScreenshotLater(QWidget *shown, const QString &file, int delayMs, bool zoom)
+{
+    QTimer::singleShot(delayMs, shown, [shown, file, zoom]() {
+        if (auto *trend = qobject_cast<TrendWindow *>(shown); trend && zoom)
+            zoomToMiddle(trend->plot());
+        QTimer::singleShot(300, shown, [shown, file]() {
+            shown->grab().save(file);
+            QCoreApplication::quit();
+        });
+    });
+}
+
+// Shows the window on port, does what the options ask, and runs it.
+int runWindow(QApplication &app, const QCommandLineParser &parser, const DemoOptions &options,
+              const QString &port)
+{
+    Widget window;
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("serialPortCombo"));
+    ports->addItem(port);
+    ports->setCurrentText(port);
+    window.show();
+
+    if (parser.isSet(options.connect))
+        window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    auto *trends = window.findChild<Trends *>();
+    QString reason;
+    if (parser.isSet(options.record) && !trends->recorder()->start(parser.value(options.record), &reason)) {
+        std::fprintf(stderr, "cannot record: %s\n", qPrintable(reason));
+        return 1;
+    }
+    QWidget *shown = parser.isSet(options.trend) ? openTrends(trends, parser.value(options.trend)) : &window;
+    if (parser.isSet(options.screenshot))
+        takeScreenshotLater(shown, parser.value(options.screenshot), parser.value(options.delay).toInt(),
+                            parser.isSet(options.zoom));
+    return app.exec();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     enableHighDpiScaling();
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Runs meterconfig against the virtual instrument metersim."));
-    parser.addHelpOption();
-    const QCommandLineOption connectOption(QStringLiteral("connect"),
-                                           QStringLiteral("Press \"启动\" at once."));
-    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-                                              QStringLiteral("Save the window to <file> and quit."),
-                                              QStringLiteral("file"));
-    const QCommandLineOption delayOption(QStringLiteral("after"),
-                                         QStringLiteral("Take the screenshot after <ms> (default 3500)."),
-                                         QStringLiteral("ms"), QStringLiteral("3500"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Use the instrument on <port>; start no metersim."),
-                                        QStringLiteral("port"));
-    const QCommandLineOption recordOption(QStringLiteral("record"),
-                                          QStringLiteral("Record the polls to <file> once connected."),
-                                          QStringLiteral("file"));
-    const QCommandLineOption trendOption(
-        QStringLiteral("trend"), QStringLiteral("Open the trend window with <channels> (all, or e.g. 3,5)."),
-        QStringLiteral("channels"));
-    const QCommandLineOption zoomOption(
-        QStringLiteral("zoom"),
-        QStringLiteral("Before the screenshot, zoom the trend to the middle of "
-                       "what it shows."));
-    parser.addOptions(
-        { connectOption, screenshotOption, delayOption, portOption, recordOption, trendOption, zoomOption });
-    parser.addPositionalArgument(QStringLiteral("metersim-options"),
-                                 QStringLiteral("Given to metersim, after \"--\"."),
-                                 QStringLiteral("[-- options]"));
+    const DemoOptions options;
+    options.addTo(parser);
     parser.process(app);
 
     QProcess instrument;
-    QString port = parser.value(portOption);
+    QString port = parser.value(options.port);
     if (port.isEmpty()) {
-        instrument.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        instrument.start(QStringLiteral(METERSIM_PATH), parser.positionalArguments());
-        if (!instrument.waitForStarted() || !instrument.waitForReadyRead(5000)) {
+        port = startInstrument(instrument, parser.positionalArguments());
+        if (port.isEmpty()) {
             std::fprintf(stderr, "metersim did not start\n");
             return 1;
         }
-        port = QString::fromLocal8Bit(instrument.readLine()).trimmed();
     }
-
-    int result = 0;
-    {
-        Widget window;
-        auto *ports = window.findChild<QComboBox *>(QStringLiteral("serialPortCombo"));
-        ports->addItem(port);
-        ports->setCurrentText(port);
-        window.show();
-
-        if (parser.isSet(connectOption))
-            window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
-        auto *trends = window.findChild<Trends *>();
-        if (parser.isSet(recordOption)) {
-            QString reason;
-            if (!trends->recorder()->start(parser.value(recordOption), &reason)) {
-                std::fprintf(stderr, "cannot record: %s\n", qPrintable(reason));
-                return 1;
-            }
-        }
-        QWidget *shown = &window;
-        if (parser.isSet(trendOption)) {
-            const QString channels = parser.value(trendOption);
-            if (channels == QLatin1String("all"))
-                trends->openTrend(-1);
-            for (const QString &channel : channels.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                if (channel != QLatin1String("all"))
-                    trends->openTrend(channel.toInt() - 1);
-            }
-            shown = window.findChild<TrendWindow *>();
-        }
-        if (parser.isSet(screenshotOption)) {
-            const QString file = parser.value(screenshotOption);
-            const bool zoom = parser.isSet(zoomOption);
-            QTimer::singleShot(parser.value(delayOption).toInt(), shown, [shown, file, zoom]() {
-                if (auto *trend = qobject_cast<TrendWindow *>(shown); trend && zoom)
-                    zoomToMiddle(trend->plot());
-                QTimer::singleShot(300, shown, [shown, file]() {
-                    shown->grab().save(file);
-                    QCoreApplication::quit();
-                });
-            });
-        }
-        result = app.exec();
-    }
-
+    const int result = runWindow(app, parser, options, port);
     if (instrument.state() != QProcess::NotRunning) {
         instrument.terminate();
         instrument.waitForFinished(2000);
