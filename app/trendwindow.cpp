@@ -502,19 +502,19 @@ bool TrendWindow::drawNewestAlone()
     const bool fitted = m_plot->axisAutoScale(QwtPlot::yLeft);
     double low = std::numeric_limits<double>::max();
     double high = std::numeric_limits<double>::lowest();
-    QVector<QwtPlotCurve *> drawn;
+    QVector<int> shown;
     for (int c = 0; c < m_curves.size(); ++c) {
-        QwtPlotCurve *curve = m_curves.at(c);
+        const QwtPlotCurve *curve = m_curves.at(c);
         if (!curve->isVisible())
             continue;
         if (curve->dataSize() == 0)
             return false;
         low = std::min(low, curve->boundingRect().top());
         high = std::max(high, curve->boundingRect().bottom());
-        drawn << curve;
+        shown << c;
     }
-    for (QwtPlotCurve *curve : qAsConst(drawn)) {
-        const double value = RegisterCodec::signedTenths(newest.words[size_t(m_curves.indexOf(curve))]);
+    for (int c : qAsConst(shown)) {
+        const double value = RegisterCodec::signedTenths(newest.words[size_t(c)]);
         if (!y.contains(value) || (fitted && (value < low || value > high)))
             return false;
     }
@@ -526,8 +526,8 @@ bool TrendWindow::drawNewestAlone()
     }
     const QwtScaleMap xMap = m_plot->canvasMap(QwtPlot::xBottom);
     const QwtScaleMap yMap = m_plot->canvasMap(QwtPlot::yLeft);
-    for (QwtPlotCurve *curve : qAsConst(drawn)) {
-        const int c = m_curves.indexOf(curve);
+    for (int c : qAsConst(shown)) {
+        QwtPlotCurve *curve = m_curves.at(c);
         auto *series = static_cast<TrendSeries *>(curve->data());
         const QPointF last = series->sample(series->size() - 1);
         const QPointF point(double(newest.time), RegisterCodec::signedTenths(newest.words[size_t(c)]));
